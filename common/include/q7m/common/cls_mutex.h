@@ -1,0 +1,41 @@
+// A named mutex shared by every process of the machine.
+#pragma once
+
+#include <cstdint>
+
+#include "q7m/common/object_name.h"
+#include "q7m/common/results.h"
+#include "q7m/platform_sys.h"
+
+namespace q7m {
+
+class clsMutex : public clsNamedObject {
+ public:
+  clsMutex() = default;
+  ~clsMutex() override;
+
+  // Creates or opens the mutex named from `base` + "Mutex". flags:
+  // kMayCreate, kMayOpen or both. 0 (also when a handle is already held),
+  // 1000, 2001 (existed, kMayOpen not given), 2002 (created, kMayCreate not
+  // given; the new mutex is closed again). Initial ownership is granted only
+  // to the creator of a new mutex.
+  uint32_t Create(const char* base, bool initialOwner, uint32_t flags);
+  // 0 obtained (also when abandoned, and when there is no handle), 2
+  // time-out, 1000 failure. Q7M_INFINITE: no limit.
+  uint32_t Wait(uint32_t milliseconds);
+  // Releases one level of ownership; a failure is not reported.
+  void Release();
+  // Closes the handle (keeps the last error).
+  void Close();
+
+  Q7M_HANDLE handle() const { return handle_; }
+
+ protected:
+  // Creates with an explicit suffix (clsShareMemory's guard uses "MemLock" + "Mutex").
+  uint32_t CreateNamed(const char* base, const char* suffix, bool initialOwner, uint32_t flags);
+
+ private:
+  Q7M_HANDLE handle_ = nullptr;
+};
+
+}  // namespace q7m
