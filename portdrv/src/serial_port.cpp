@@ -81,9 +81,11 @@ bool ApplyLineSettings(int fd, const termios& base, speed_t speed) {
   // no hardware flow control.
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB | CRTSCTS);
   t.c_cflag |= CS8 | PARENB | CREAD | CLOCAL;
-  // Reads never block; the port's waits and the character interval are
-  // done with poll, so a stop or cancel can end them.
-  t.c_cc[VMIN] = 0;
+  // The descriptor is non-blocking and the waits (with the character
+  // interval) are done with poll, so a stop or cancel can end them. VMIN 1
+  // makes an empty read answer EAGAIN; with 0 it would answer 0, which is
+  // what a hang-up looks like.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0 ||
       tcsetattr(fd, TCSANOW, &t) != 0) {
