@@ -15,6 +15,7 @@ MutexObject::MutexObject(std::string fileName, int fd, ObjectPage* page, bool an
       page_(page),
       anonymous_(anonymous) {
   link_.object = this;
+  link_.lockWord = &page_->lock.mutex.__data.__lock;
 }
 
 MutexObject::~MutexObject() {

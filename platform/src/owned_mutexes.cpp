@@ -1,5 +1,6 @@
 #include "owned_mutexes.h"
 
+#include <linux/futex.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -16,7 +17,7 @@ namespace q7m::platform {
 namespace {
 
 struct ParkedOwnership {
-  KernelObject* object;
+  const OwnershipLink* link;
   pid_t thread;
 };
 
@@ -41,7 +42,7 @@ struct ThreadOwnerships {
     Parking& p = TheParking();
     std::lock_guard lock(p.mutex);
     for (OwnershipLink* link = head; link; link = link->next) {
-      p.entries.push_back({link->object, self});
+      p.entries.push_back({link, self});
     }
     head = nullptr;
     p.count.store(p.entries.size(), std::memory_order_release);
@@ -50,8 +51,13 @@ struct ThreadOwnerships {
 
 thread_local ThreadOwnerships tOwned;
 
-bool ThreadHasEnded(pid_t thread) {
-  return tgkill(getpid(), thread, 0) != 0 && errno == ESRCH;
+// The kernel clears the owner id (and sets "owner died") in the lock word
+// when it walks a dead thread's robust list, after which it no longer reads
+// that mutex's memory; a thread that is gone altogether is past the walk.
+bool KernelIsDoneWith(const ParkedOwnership& parked) {
+  int word = __atomic_load_n(parked.link->lockWord, __ATOMIC_ACQUIRE);
+  if ((word & FUTEX_TID_MASK) != parked.thread) return true;
+  return tgkill(getpid(), parked.thread, 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace
@@ -78,8 +84,8 @@ void ReleaseOwnershipOfEndedThreads() {
   {
     std::lock_guard lock(p.mutex);
     for (size_t i = 0; i < p.entries.size();) {
-      if (ThreadHasEnded(p.entries[i].thread)) {
-        done.push_back(p.entries[i].object);
+      if (KernelIsDoneWith(p.entries[i])) {
+        done.push_back(p.entries[i].link->object);
         p.entries[i] = p.entries.back();
         p.entries.pop_back();
       } else {

@@ -5,8 +5,9 @@
 // locked. So while a thread owns a mutex, the mapping that holds it must
 // stay, even when the owner has closed every handle. Each ownership
 // therefore holds a reference to the mutex object. When a thread ends still
-// owning mutexes, those references are parked until the kernel has finished
-// with the thread and are dropped at a later platform call.
+// owning mutexes, those references are parked until the kernel has marked
+// the mutex abandoned (or the thread is gone) and are dropped at a later
+// platform call.
 #pragma once
 
 #include "handle_table.h"
@@ -16,6 +17,9 @@ namespace q7m::platform {
 struct OwnershipLink {
   OwnershipLink* next = nullptr;
   KernelObject* object = nullptr;  // the mutex object the link belongs to
+  // The pthread mutex's lock word (owner thread id in its low bits): once it
+  // no longer names a dead owner, the kernel has dealt with that mutex.
+  const int* lockWord = nullptr;
 };
 
 // The calling thread now owns link->object and holds a reference to it
