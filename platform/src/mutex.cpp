@@ -84,8 +84,8 @@ SharedObject* MakeNamedMutex(const NamespaceLock&, std::string fileName, int fd,
   if (!page) return nullptr;
   auto* mutex = new MutexObject(std::move(fileName), fd, page, false);
   // Taken while the namespace lock still hides the new mutex from every
-  // other process, so nobody can get in first; it never waits.
-  if (fresh && context && *static_cast<const bool*>(context)) mutex->Wait(Q7M_INFINITE);
+  // other process, so nobody can get in first; being new, it is free.
+  if (fresh && context && *static_cast<const bool*>(context)) mutex->Wait(0);
   return mutex;
 }
 
@@ -126,7 +126,7 @@ Q7M_EXPORT Q7M_HANDLE Q7M_API Q7M_CreateMutex(int initialOwner, const char* name
                                                        MakeNamedMutex, &wantsOwnership, &existed));
   } else {
     mutex = MakeUnnamedMutex();
-    if (mutex && wantsOwnership) mutex->Wait(Q7M_INFINITE);
+    if (mutex && wantsOwnership) mutex->Wait(0);
   }
   if (!mutex) return nullptr;
   const bool owned = wantsOwnership && !existed;

@@ -4,7 +4,38 @@
 
 #include "q7m/platform_sys.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define Q7M_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define Q7M_TSAN 1
+#endif
+#endif
+#ifdef Q7M_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace q7m::platform {
+
+namespace {
+
+// The thread sanitizer does not intercept pthread_mutex_clocklock; tell it
+// about the lock (as a try-lock, since a time limit can end it) so that the
+// later unlock matches.
+int ClockLock(pthread_mutex_t* mutex, const timespec* at) {
+#ifdef Q7M_TSAN
+  __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
+  int rc = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, at);
+  bool locked = rc == 0 || rc == EOWNERDEAD;
+  __tsan_mutex_post_lock(mutex, __tsan_mutex_try_lock | (locked ? 0 : __tsan_mutex_try_lock_failed),
+                         0);
+  return rc;
+#else
+  return pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, at);
+#endif
+}
+
+}  // namespace
 
 int InitRobustMutex(pthread_mutex_t* mutex, bool processShared) {
   pthread_mutexattr_t attr;
@@ -28,7 +59,7 @@ LockResult LockRobustMutex(pthread_mutex_t* mutex, const Deadline& deadline) {
     // has just passed.
     rc = pthread_mutex_trylock(mutex);
     if (rc == EBUSY) {
-      rc = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline.absolute());
+      rc = ClockLock(mutex, &deadline.absolute());
     }
   }
   switch (rc) {

@@ -62,9 +62,8 @@ TEST(HandleTable, WrongKindIsAnInvalidHandle) {
 }
 
 TEST(HandleTable, ClosingAHandleWhileAnotherThreadWaitsOnItIsSafe) {
-  Q7M_HANDLE event = Q7M_CreateEvent(1, 0, nullptr);
+  Q7M_HANDLE event = Q7M_CreateEvent(1, 0, "closed while waited on");
   ASSERT_NE(event, nullptr);
-  int fd = Q7M_GetEventFd(event);
   uint32_t result = 0;
   std::atomic<pid_t> waiterTid{0};
   std::thread waiter([&] {
@@ -74,10 +73,10 @@ TEST(HandleTable, ClosingAHandleWhileAnotherThreadWaitsOnItIsSafe) {
   while (waiterTid == 0) std::this_thread::yield();
   ASSERT_TRUE(q7mtest::WaitUntilBlockedIn(getpid(), waiterTid, SYS_ppoll));
   EXPECT_EQ(Q7M_CloseHandle(event), 1);
-  // The waiter's own reference keeps the descriptor open: signal it
-  // directly, as an application loop holding the descriptor could.
-  uint64_t one = 1;
-  EXPECT_EQ(write(fd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+  // The waiter's reference keeps the object, and so the name, alive.
+  Handle again(Q7M_OpenEvent("closed while waited on"));
+  ASSERT_NE(again.get(), nullptr);
+  EXPECT_EQ(Q7M_SetEvent(again), 1);
   waiter.join();
   EXPECT_EQ(result, Q7M_WAIT_OBJECT_0);
 }
