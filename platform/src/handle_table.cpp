@@ -43,7 +43,23 @@ Table& TheTable() {
     // A fork while another thread holds the table lock would leave the
     // child's copy locked forever.
     pthread_atfork([] { TheTable().mutex.lock(); }, [] { TheTable().mutex.unlock(); },
-                   [] { TheTable().mutex.unlock(); });
+                   [] {
+                     // Handles are not inherited (as on Win32): the child's
+                     // copies share the parent's open files and locks, so
+                     // closing them here could remove objects the parent
+                     // still uses. They are forgotten, not closed.
+                     Table& c = TheTable();
+                     for (uint32_t i = 0; i < c.slots.size(); ++i) {
+                       Slot& slot = c.slots[i];
+                       if (!slot.object) continue;
+                       slot.object = nullptr;
+                       slot.generation = (slot.generation + 1) & kFieldMask;
+                       if (slot.generation == 0) slot.generation = 1;
+                       slot.nextFree = c.freeHead;
+                       c.freeHead = i;
+                     }
+                     c.mutex.unlock();
+                   });
     return t;
   }();
   return *table;

@@ -1,6 +1,7 @@
 // Handles: never pointers, never reused as the same value, and every misuse
 // answered with an error instead of undefined behaviour.
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -91,6 +92,28 @@ TEST(HandleTable, ManyHandlesStayDistinctAndValid) {
   std::sort(handles.begin(), handles.end());
   EXPECT_EQ(std::adjacent_find(handles.begin(), handles.end()), handles.end());
   for (Q7M_HANDLE h : handles) EXPECT_EQ(Q7M_CloseHandle(h), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HandleTable, ForkedChildInheritsNoHandlesAndCannotRemoveTheParentsObjects) {
+  Handle event(Q7M_CreateEvent(1, 1, "kept across fork"));
+  ASSERT_NE(event.get(), nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Closing the copy must fail and must not touch the parent's object.
+    bool refused = Q7M_CloseHandle(event) == 0 && Q7M_GetLastError() == Q7M_ERROR_INVALID_HANDLE;
+    _exit(refused ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  Handle again(Q7M_OpenEvent("kept across fork"));
+  ASSERT_NE(again.get(), nullptr);
+  EXPECT_EQ(Q7M_WaitForSingleObject(again, 0), Q7M_WAIT_OBJECT_0);
 }
 
 }  // namespace
