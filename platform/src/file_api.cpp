@@ -9,7 +9,7 @@
 namespace {
 
 using q7m::platform::FileObject;
-using q7m::platform::FindFileHandle;
+using q7m::platform::FileRef;
 
 int Done(uint32_t rc) {
   if (rc == Q7M_ERROR_SUCCESS) return 1;
@@ -17,10 +17,9 @@ int Done(uint32_t rc) {
   return 0;
 }
 
-std::shared_ptr<FileObject> Lookup(Q7M_HANDLE handle) {
-  std::shared_ptr<FileObject> file = FindFileHandle(handle);
-  if (!file) Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
-  return file;
+// Sets Q7M_ERROR_INVALID_HANDLE when `handle` is no open file.
+FileRef Lookup(Q7M_HANDLE handle) {
+  return q7m::platform::FindFileHandle(handle);
 }
 
 }  // namespace

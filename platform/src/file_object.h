@@ -1,18 +1,19 @@
 // A file opened through Q7M_CreateFile: the descriptor and the access the
-// caller asked for. The object owns the descriptor and closes it when it is
-// destroyed; every operation answers with a Win32 code (0 on success).
+// caller asked for. The object owns the descriptor and closes it when the
+// last reference goes (the handle's, or a call still running on it); every
+// operation answers with a Win32 code (0 on success).
 #pragma once
 
 #include <cstdint>
 
+#include "handle_table.h"
+
 namespace q7m::platform {
 
-class FileObject {
+class FileObject : public KernelObject {
  public:
-  FileObject(int fd, uint32_t access) : fd_(fd), access_(access) {}
-  ~FileObject();
-  FileObject(const FileObject&) = delete;
-  FileObject& operator=(const FileObject&) = delete;
+  FileObject(int fd, uint32_t access) : KernelObject(ObjectKind::kFile), fd_(fd), access_(access) {}
+  ~FileObject() override;
 
   // At the file pointer, which then moves on. Short only at end of file.
   uint32_t Read(void* buffer, uint32_t count, uint32_t* done);
