@@ -208,6 +208,15 @@ TEST_F(FileIoTest, AccessRightsAndBadHandlesAreRefused) {
   EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_INVALID_HANDLE);
   EXPECT_EQ(Q7M_SetFilePointer(nullptr, 0), 0);
   EXPECT_EQ(Q7M_CloseHandle(nullptr), 0);
+
+  // A handle of another kind is no file.
+  Q7M_HANDLE event = Q7M_CreateEvent(1, 0, nullptr);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(Q7M_ReadFile(event, buf, 4, &n), 0);
+  EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_INVALID_HANDLE);
+  uint64_t size = 0;
+  EXPECT_EQ(Q7M_GetFileSize(event, &size), 0);
+  EXPECT_EQ(Q7M_CloseHandle(event), 1);
 }
 
 TEST_F(FileIoTest, AFullDeviceReportsDiskFullAndThePartialCount) {
