@@ -48,8 +48,12 @@ Q7M_EXPORT Q7M_HANDLE Q7M_API Q7M_OpenFileMapping(const char* name);
  * object's size fails with Q7M_ERROR_ACCESS_DENIED. The view stays valid
  * after the mapping handle is closed, until Q7M_UnmapViewOfFile. */
 Q7M_EXPORT void* Q7M_API Q7M_MapViewOfFile(Q7M_HANDLE mapping, uint32_t size);
+/* `view` must be an address Q7M_MapViewOfFile returned; 0 with
+ * Q7M_ERROR_INVALID_ADDRESS otherwise. A view keeps its object alive (and
+ * openable by name) until it is unmapped, as on Win32. */
 Q7M_EXPORT int Q7M_API Q7M_UnmapViewOfFile(const void* view);
-/* The size of the object (as created). 0 on failure. */
+/* The size of the object (as created; a creator that finds the object
+ * existing gets the existing size, whatever it asked for). 0 on failure. */
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetFileMappingSize(Q7M_HANDLE mapping);
 
 /* ---- device I/O readiness ----
