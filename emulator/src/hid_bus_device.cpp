@@ -61,6 +61,7 @@ HidBusDevice::HidBusDevice(Reader* reader, EventLoop* loop)
                      if (!plugged_ && !Plug(&error))
                        reader_->log().Note(name(), "WARN", "replug failed: %s", error.c_str());
                    }),
+      openTimer_(loop, [this] { OnOpenTimeout(); }),
       usbSerial_("Q7MSIM-" + reader->name()),
       busName_(reader->name()) {
   for (size_t i = 0; i < kMaxConnections; ++i) connections_[i].device = this;
@@ -82,7 +83,8 @@ bool HidBusDevice::Start(std::string* error) {
     return false;
   }
   path_ = dir + "/" + busName_ + hidbus::kSocketSuffix;
-  if (!delayTimer_.Init(error) || !replugTimer_.Init(error)) return false;
+  if (!delayTimer_.Init(error) || !replugTimer_.Init(error) || !openTimer_.Init(error))
+    return false;
   if (!Plug(error)) return false;
   started_ = true;
   return true;
@@ -121,6 +123,7 @@ void HidBusDevice::Unplug(uint32_t replugAfterMs, const char* why) {
   // The socket file goes first: a host that looks now finds no device.
   unlink(path_.c_str());
   delayTimer_.Cancel();
+  openTimer_.Cancel();
   delayedCount_ = 0;
   plugged_ = false;
   ++counters_.unplugs;
@@ -217,6 +220,15 @@ void HidBusDevice::AddFields(FieldTable* t) {
         return std::string();
       });
   t->Add(
+      "OpenTimeout", "ms a new connection has to send its open packet",
+      [this] { return std::to_string(openTimeoutMs_); },
+      [this](std::string_view v) {
+        uint64_t ms = 0;
+        if (!ParseUnsigned(v, 600000, &ms) || ms < 10) return std::string("10 to 600000 ms");
+        openTimeoutMs_ = static_cast<uint32_t>(ms);
+        return std::string();
+      });
+  t->Add(
       "ReportDescriptor", "on: the identity carries a report descriptor",
       [this] { return std::string(sendDescriptor_ ? "on" : "off"); },
       [this](std::string_view v) {
@@ -287,12 +299,31 @@ void HidBusDevice::Accept() {
     slot->number = nextConnection_++;
     slot->flags = 0;
     slot->pid = 0;
+    slot->acceptedMs = NowMs();
     if (!loop_->Watch(fd, EPOLLIN, slot)) {
       close(fd);
       slot->fd = -1;
       slot->state = Connection::State::kFree;
+      continue;
+    }
+    if (!openTimer_.running()) openTimer_.Start(openTimeoutMs_);
+  }
+}
+
+void HidBusDevice::OnOpenTimeout() {
+  // A connection that never opens would hold one of the few slots for good.
+  uint64_t now = NowMs();
+  uint64_t next = 0;
+  for (Connection& c : connections_) {
+    if (c.state != Connection::State::kOpening) continue;
+    uint64_t due = c.acceptedMs + openTimeoutMs_;
+    if (due <= now) {
+      CloseConnection(&c, "no open packet");
+    } else if (next == 0 || due < next) {
+      next = due;
     }
   }
+  if (next) openTimer_.Start(static_cast<uint32_t>(next - now));
 }
 
 void HidBusDevice::CloseConnection(Connection* c, const char* why) {

@@ -45,6 +45,7 @@ class HidBusDevice : public Link, public EventLoop::Watcher {
     State state = State::kFree;
     uint16_t flags = 0;
     uint32_t pid = 0;
+    uint64_t acceptedMs = 0;
     void OnIoReady(uint32_t events) override { device->OnConnection(this, events); }
   };
   struct Delayed {
@@ -63,6 +64,7 @@ class HidBusDevice : public Link, public EventLoop::Watcher {
   void SendInput(const uint8_t* message, size_t size);
   void Delay(const uint8_t* message, size_t size, uint64_t dueMs);
   void OnDelayedDue();
+  void OnOpenTimeout();
   void CloseConnection(Connection* connection, const char* why);
   bool HasReportsOpen(const Connection* except, bool exclusiveOnly) const;
   size_t BuildIdentity(uint8_t* out, size_t capacity) const;
@@ -73,6 +75,7 @@ class HidBusDevice : public Link, public EventLoop::Watcher {
   EventLoop* loop_;
   Timer delayTimer_;
   Timer replugTimer_;
+  Timer openTimer_;  // closes connections that never send their open packet
   int listen_ = -1;
   bool started_ = false;
   bool plugged_ = false;
@@ -96,6 +99,7 @@ class HidBusDevice : public Link, public EventLoop::Watcher {
   size_t outputLength_ = kLargestReport;
   std::string busName_;
   bool sendDescriptor_ = true;
+  uint32_t openTimeoutMs_ = 5000;
 
   ResponseBuffer response_;
   uint8_t packet_[kLargestReport + 1];

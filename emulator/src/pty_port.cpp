@@ -84,24 +84,39 @@ void PtyPort::Close() {
   slave_ = master_ = -1;
 }
 
-std::string PtyPort::CheckLine(uint32_t baud) const {
+uint32_t PtyPort::CheckLine(uint32_t baud, uint32_t* hostBaud) const {
   termios t{};
-  if (master_ < 0 || tcgetattr(master_, &t) != 0) return "line settings unreadable";
-  std::string problems;
-  auto note = [&](const std::string& text) {
-    if (!problems.empty()) problems += ", ";
-    problems += text;
-  };
+  *hostBaud = 0;
+  if (master_ < 0 || tcgetattr(master_, &t) != 0) return kLineUnreadable;
+  uint32_t problems = 0;
   uint32_t in = RateOf(cfgetispeed(&t));
   uint32_t out = RateOf(cfgetospeed(&t));
-  if (out != baud || (in != 0 && in != baud))
-    note("baud " + std::to_string(out) + " instead of " + std::to_string(baud));
-  if (t.c_cflag & CSTOPB) note("2 stop bits");
-  if (t.c_cflag & PARODD) note("odd parity");
-  if (t.c_lflag & (ECHO | ICANON)) note("not raw (echo or canonical input)");
-  if (t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON)) note("input translation on");
-  if (t.c_oflag & OPOST) note("output processing on");
+  *hostBaud = out;
+  // An input speed of 0 means "the same as the output speed".
+  if (out != baud || (in != 0 && in != baud)) problems |= kLineBaud;
+  if (t.c_cflag & CSTOPB) problems |= kLineStopBits;
+  if (t.c_cflag & PARODD) problems |= kLineOddParity;
+  if (t.c_lflag & (ECHO | ICANON)) problems |= kLineNotRaw;
+  if (t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON)) problems |= kLineInputTranslation;
+  if (t.c_oflag & OPOST) problems |= kLineOutputProcessing;
   return problems;
+}
+
+std::string DescribeLineProblems(uint32_t problems, uint32_t hostBaud, uint32_t baud) {
+  std::string text;
+  auto note = [&](const std::string& item) {
+    if (!text.empty()) text += ", ";
+    text += item;
+  };
+  if (problems & kLineUnreadable) note("line settings unreadable");
+  if (problems & kLineBaud)
+    note("baud " + std::to_string(hostBaud) + " instead of " + std::to_string(baud));
+  if (problems & kLineStopBits) note("2 stop bits");
+  if (problems & kLineOddParity) note("odd parity");
+  if (problems & kLineNotRaw) note("not raw (echo or canonical input)");
+  if (problems & kLineInputTranslation) note("input translation on");
+  if (problems & kLineOutputProcessing) note("output processing on");
+  return text;
 }
 
 }  // namespace q7msim

@@ -36,15 +36,30 @@ class PtyPort {
 
   // Compares the host's line settings with what the reader runs at: `baud`,
   // one stop bit, no odd parity, raw mode (no echo, no canonical input, no
-  // character translation either way). Empty when they match, else what is
-  // wrong.
-  std::string CheckLine(uint32_t baud) const;
+  // character translation either way). Returns a set of LineProblem bits, 0
+  // when they match; `hostBaud` receives the host's speed. Nothing is
+  // allocated: this runs for every frame.
+  uint32_t CheckLine(uint32_t baud, uint32_t* hostBaud) const;
 
  private:
   int master_ = -1;
   int slave_ = -1;
   std::string slavePath_;
 };
+
+enum LineProblem : uint32_t {
+  kLineUnreadable = 1u << 0,
+  kLineBaud = 1u << 1,
+  kLineStopBits = 1u << 2,
+  kLineOddParity = 1u << 3,
+  kLineNotRaw = 1u << 4,
+  kLineInputTranslation = 1u << 5,
+  kLineOutputProcessing = 1u << 6,
+};
+
+// The problems of a CheckLine result as text ("baud 9600 instead of 38400,
+// 2 stop bits").
+std::string DescribeLineProblems(uint32_t problems, uint32_t hostBaud, uint32_t baud);
 
 // True when `baud` is a rate termios can express.
 bool IsTermiosBaud(uint32_t baud);

@@ -90,7 +90,10 @@ std::string SerialLink::Describe() const {
   }
   std::string text;
   text += "Answer=" + std::string(answer) + "\n";
-  text += "LineProblem=" + (lineProblem_.empty() ? std::string("none") : lineProblem_) + "\n";
+  text += "LineProblem=" +
+          (lineProblems_ == 0 ? std::string("none")
+                              : DescribeLineProblems(lineProblems_, lineHostBaud_, baud_)) +
+          "\n";
   text += "CommandFrames=" + std::to_string(counters_.frames) + "\n";
   text += "AcksSent=" + std::to_string(counters_.acks) + "\n";
   text += "NaksSent=" + std::to_string(counters_.naks) + "\n";
@@ -157,12 +160,18 @@ bool SerialLink::LineUsable() {
     return false;
   }
   if (!lineCheck_) return true;
-  std::string problem = pty_.CheckLine(baud_);
-  if (problem != lineProblem_) {
-    lineProblem_ = problem;
-    if (!problem.empty()) reader_->log().Note(name(), "WARN", "line settings: %s", problem.c_str());
+  uint32_t hostBaud = 0;
+  uint32_t problems = pty_.CheckLine(baud_, &hostBaud);
+  if (problems != lineProblems_ || hostBaud != lineHostBaud_) {
+    // Described only when they change: the text costs allocations.
+    lineProblems_ = problems;
+    lineHostBaud_ = hostBaud;
+    if (problems != 0) {
+      std::string text = DescribeLineProblems(problems, hostBaud, baud_);
+      reader_->log().Note(name(), "WARN", "line settings: %s", text.c_str());
+    }
   }
-  if (problem.empty()) return true;
+  if (problems == 0) return true;
   // What a reader makes of bytes at the wrong speed or framing is noise.
   ++counters_.ignored;
   reader_->log().Note(name(), "LINK", "ignored (line settings)");

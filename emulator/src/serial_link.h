@@ -78,7 +78,10 @@ class SerialLink : public Link, public EventLoop::Watcher {
   bool lineCheck_ = true;
   uint32_t frameTimeoutMs_ = 1000;
 
-  std::string lineProblem_;  // last line-settings problem reported
+  // The line-settings problems last reported (LineProblem bits) and the
+  // host speed they were seen with.
+  uint32_t lineProblems_ = 0;
+  uint32_t lineHostBaud_ = 0;
   uint8_t
       frame_[MaxFrameSize(kMaxResponseBytes > kOversizeBytes ? kMaxResponseBytes : kOversizeBytes)];
   uint8_t padded_[kMaxResponseBytes > kOversizeBytes ? kMaxResponseBytes : kOversizeBytes];

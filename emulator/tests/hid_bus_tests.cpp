@@ -199,6 +199,25 @@ TEST_F(UsbReader, OpenPacketsAreChecked) {
   EXPECT_EQ(host.Exchange("C10"), "P1000");
 }
 
+TEST_F(UsbReader, ConnectionsThatNeverOpenAreClosed) {
+  StartReader({"--set", "OpenTimeout=100"});
+  int silent = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+  ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  BusHost host;
+  ASSERT_EQ(host.Open(path_, BusHost::kReports), 0);
+  pollfd p{silent, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 5000), 1);
+  char byte;
+  EXPECT_EQ(recv(silent, &byte, 1, 0), 0);  // closed without a word
+  close(silent);
+  EXPECT_TRUE(sim_.WaitForLog("(no open packet)"));
+  // A host that opened in time stays.
+  EXPECT_EQ(host.Exchange("C10"), "P1000");
+}
+
 TEST_F(UsbReader, BadOutputReportsAreNotAnswered) {
   StartReader();
   BusHost host;
