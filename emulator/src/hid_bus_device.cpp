@@ -413,6 +413,7 @@ void HidBusDevice::HandleOpen(Connection* c, const uint8_t* packet, size_t size)
   uint8_t identity[hidbus::kIdentityHeaderSize + 3 * hidbus::kMaxStringBytes +
                    hidbus::kMaxDescriptorBytes];
   size_t length = BuildIdentity(identity, sizeof identity);
+  if (length == 0) return Refuse(c, hidbus::kMalformed, "identity does not fit a packet");
   if (send(c->fd, identity, length, MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(length)) {
     CloseConnection(c, "identity not sent");
     return;
