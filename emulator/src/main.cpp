@@ -78,7 +78,7 @@ void ListFaults() {
               "plug in again [usb]", "clear [NAME]", "clear one fault or all");
 }
 
-[[maybe_unused]] std::string AbsolutePath(const std::string& path) {
+std::string AbsolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   char cwd[4096];
   if (!getcwd(cwd, sizeof cwd)) return path;
@@ -113,10 +113,6 @@ int main(int argc, char** argv) {
 
   SimConfig config = options.config;
   if (!options.scenarioPath.empty()) {
-#ifdef Q7M_SIM_NO_PROFILE_READER
-    std::fprintf(stderr, "q7m-sim: scenario files need the platform's INI reader\n");
-    return 2;
-#else
     std::string path = AbsolutePath(options.scenarioPath);
     if (access(path.c_str(), R_OK) != 0) {
       std::fprintf(stderr, "q7m-sim: cannot read scenario %s\n", path.c_str());
@@ -134,7 +130,6 @@ int main(int argc, char** argv) {
     if (!options.controlGiven && !globals.controlPath.empty())
       config.controlPath = globals.controlPath;
     if (!options.seedGiven && globals.seedGiven) config.seed = globals.seed;
-#endif
   }
 
   Simulator simulator;
