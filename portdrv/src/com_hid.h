@@ -1,16 +1,25 @@
-// ComHID: the transport for a reader attached as a USB HID device. Until
-// the HID provider is part of this library, every HID operation answers as
-// for a system without the HID libraries: the device search cannot be made,
-// so no reader is found (12, "not supported").
+// ComHID: the transport for a reader attached as a USB HID device. It finds
+// the reader's interface with clsFindHID, opens it through the HID provider,
+// learns the report lengths, and carries each command message in one output
+// report and each response in one input report (no fragmentation). Every
+// wait watches the device's readiness, the cancel event and a time limit at
+// once, without polling.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include "cls_device.h"
+#include "hid_binding.h"
+#include "hid_text.h"
 
 namespace q7m {
 
 class ComHID : public clsDevice {
  public:
-  explicit ComHID(const void* module) : clsDevice(module) {}
+  explicit ComHID(const void* module, const char* provider = kHidProviderName)
+      : clsDevice(module), provider_(provider) {}
+  ~ComHID() override;
 
   uint32_t Send(const uint8_t* message, uint32_t length, SessionKeyRecord* key,
                 uint32_t timeLimit) override;
@@ -21,6 +30,57 @@ class ComHID : public clsDevice {
   uint32_t OpenDevice(const char* devicePath, bool share) override;
   uint32_t GetDevicePath(const char* deviceName, bool share, char* path) override;
   uint32_t MakeResource(const char* devicePath) override;
+
+  // The report buffers, sized by the device's report lengths.
+  uint32_t sendBufferSize() const { return sendBufferSize_; }
+  uint32_t receiveBufferSize() const { return receiveBufferSize_; }
+
+ private:
+  // A transfer attempt without waiting: true when done.
+  using Transfer = bool (ComHID::*)(uint32_t* count);
+  // WaitFor's answer when the device was ready but the transfer then failed
+  // (the last error tells why); never returned to callers.
+  static constexpr uint32_t kTransferFailed = 0xFFFFFFFF;
+
+  uint32_t SendReport(uint32_t timeLimit);
+  // The next input report into the receive buffer: 0 and its length, or
+  // the failure's code.
+  uint32_t ReceiveReport(uint32_t timeLimit, uint32_t* count);
+  bool WriteOnce(uint32_t* count);
+  bool ReadOnce(uint32_t* count);
+  // After a transfer found the device not ready: waits for readiness, the
+  // cancel event or the time limit, and transfers. 0 done (also when the
+  // transfer completes just as the wait ends), 2 time limit, 3 cancelled,
+  // kTransferFailed, or a failure's code.
+  uint32_t WaitFor(Q7M_HANDLE ready, uint32_t timeLimit, Transfer transfer, uint32_t* count);
+  uint32_t CheckDevice();
+  // Turns a failure into a result: removal is 7, otherwise `defaultCode`.
+  uint32_t OnErrorExists(uint32_t defaultCode);
+  // The identity and report lengths of the open device.
+  uint32_t ReadDeviceInfo(PDLNK_DEVICE_INFO* info, uint32_t* inputLength, uint32_t* outputLength);
+  bool BindLibraries(const char* setupFailure, const char* hidFailure);
+  void ReleaseResources();
+
+  const char* provider_;
+  HidFunctions hid_;
+  SetupFunctions setup_;
+  std::unique_ptr<uint8_t[]> sendBuffer_;
+  std::unique_ptr<uint8_t[]> receiveBuffer_;
+  uint32_t sendBufferSize_ = 0;
+  uint32_t receiveBufferSize_ = 0;
+  // Readiness of the device descriptor for reading and for writing: the
+  // waits' stand-in for an overlapped-I/O event.
+  Q7M_HANDLE readReady_ = nullptr;
+  Q7M_HANDLE writeReady_ = nullptr;
+  std::unique_ptr<char[]> devicePath_;
+  uint32_t productId_ = 0;
+  uint32_t vendorId_ = 0;
+  char manufacturer_[kDeviceStringSize] = {};
+  char product_[kDeviceStringSize] = {};
+  char serialNumber_[kDeviceStringSize] = {};
+  // The dump lines' device label (the serial number at open): fixed, so a
+  // concurrent PDLNK_GetDeviceInfo never rewrites what an exchange reads.
+  char label_[kDeviceStringSize] = {};
 };
 
 }  // namespace q7m

@@ -69,7 +69,8 @@ int GetString(int device, void* buffer, uint32_t length, StringKind kind) {
 bool BackendOfPath(const char* path, Backend* backend) {
   struct stat st;
   if (::lstat(path, &st) != 0) {
-    Q7M_SetLastError(errno == EACCES ? Q7M_ERROR_ACCESS_DENIED : Q7M_ERROR_FILE_NOT_FOUND);
+    Q7M_SetLastError(errno == ENOENT || errno == ENOTDIR ? Q7M_ERROR_FILE_NOT_FOUND
+                                                         : Q7M_Win32ErrorFromErrno(errno));
     return false;
   }
   if (S_ISSOCK(st.st_mode)) {

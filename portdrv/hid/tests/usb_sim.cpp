@@ -49,17 +49,19 @@ bool UsbSim::Start(const std::vector<Reader>& readers, const std::vector<std::st
 }
 
 void UsbSim::Stop() {
-  if (process_.pid() > 0) {
+  if (process_.pid() > 0 && !stopped_) {
     process_.Kill(15);
     process_.Wait();
   }
+  stopped_ = true;
 }
 
 void UsbSim::Kill() {
-  if (process_.pid() > 0) {
+  if (process_.pid() > 0 && !stopped_) {
     process_.Kill(9);
     process_.Wait();
   }
+  stopped_ = true;
 }
 
 std::string UsbSim::PathOf(const std::string& name) const {

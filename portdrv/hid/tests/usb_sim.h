@@ -22,6 +22,12 @@ class UsbSim {
   // Starts one emulator with these readers (each "--usb=<name>" followed by
   // its options) and a wire log. Fails the test (and returns false) when it
   // does not come up.
+  UsbSim() = default;
+  // Stops the emulator cleanly, so no stale socket is left on the bus.
+  ~UsbSim() { Stop(); }
+  UsbSim(const UsbSim&) = delete;
+  UsbSim& operator=(const UsbSim&) = delete;
+
   bool Start(const std::vector<Reader>& readers, const std::vector<std::string>& general = {});
   bool Start(const std::string& name = "r1", const std::vector<std::string>& options = {});
   // SIGTERM and wait: the readers unplug cleanly.
@@ -45,6 +51,7 @@ class UsbSim {
   std::string control_;
   std::string log_;
   std::map<std::string, std::string> paths_;
+  bool stopped_ = false;
 };
 
 // The directory of the test process's bus.
