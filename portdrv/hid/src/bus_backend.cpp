@@ -151,11 +151,10 @@ int Open(const char* path, bool reports, bool exclusive, DeviceIdentity* identit
   if (reports)
     flags = exclusive ? (hidbus::kFlagReports | hidbus::kFlagExclusive) : hidbus::kFlagReports;
   hidbus::BuildOpenPacket(flags, Q7M_GetCurrentProcessId(), open);
-  if (::send(fd, open, sizeof open, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof open)) {
-    // A device that went away between connect and send.
-    Fail(fd, Q7M_ERROR_FILE_NOT_FOUND);
-    return -1;
-  }
+  // A device without room for another connection refuses before it reads
+  // the open packet and closes: the send may fail, the refusal is still
+  // there to read. A device that went away leaves nothing to read.
+  ::send(fd, open, sizeof open, MSG_NOSIGNAL);
   if (!AwaitAnswer(fd)) {
     const uint32_t error = Q7M_GetLastError();
     Fail(fd, error);

@@ -166,7 +166,7 @@ TEST_F(UsbLinkTest, CancelAndTimeLimit) {
   ASSERT_EQ(PDLNK_ResetIO(handle_), PDLNK_SUCCESS);
 
   // No answer within the limit: 2; the late answer is not lost.
-  sim_.Control("fault r1 late ms=600");
+  sim_.Control("fault r1 late ms=1500");
   ASSERT_EQ(Send("C10"), PDLNK_SUCCESS);
   EXPECT_EQ(Receive(&response, 50), PDLNK_TIMEOUT);
   EXPECT_EQ(Receive(&response, 20000), PDLNK_SUCCESS);

@@ -20,6 +20,9 @@
 namespace {
 
 const char* const kNoProvider = "/nonexistent/libq7mhid.so";
+// The provider of this build, by path: linked into this program, the port
+// driver's code would look for it beside the program.
+const char* const kProvider = Q7M_HID_PROVIDER;
 
 TEST(HidProviderBinding, AMissingOrIncompleteProviderIsNotSupported) {
   for (const char* provider : {kNoProvider, Q7M_SETUP_ONLY_PROVIDER}) {
@@ -55,13 +58,13 @@ TEST(ComHidOpen, ABusyReaderIsTriedTenTimes) {
   const std::string path = sim.PathOf("r1");
   sim.Control("fault r1 busy count=3");
   {
-    q7m::ComHID device(nullptr);
+    q7m::ComHID device(nullptr, kProvider);
     EXPECT_EQ(device.OpenDevice(path.c_str(), true), q7m::kPdOk);
     EXPECT_GE(device.deviceHandle(), 0);
   }
   EXPECT_EQ(sim.Counter("r1", "OpensRefused"), 3);
   sim.Control("fault r1 busy count=12");
-  q7m::ComHID device(nullptr);
+  q7m::ComHID device(nullptr, kProvider);
   EXPECT_EQ(device.OpenDevice(path.c_str(), true), q7m::kPdSystemError);
   EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_SHARING_VIOLATION);
   EXPECT_EQ(sim.Counter("r1", "OpensRefused"), 13);
@@ -80,7 +83,7 @@ class ComHidCryptoTest : public ::testing::Test {
     key_.keyType = q7m::kKeyTypeDes;
   }
   q7mtest::UsbSim sim_;
-  q7m::ComHID device_{nullptr};
+  q7m::ComHID device_{nullptr, kProvider};
   q7m::SessionKeyRecord key_{};
 };
 
@@ -96,13 +99,16 @@ TEST_F(ComHidCryptoTest, CommandsNeedTheProviderAndNothingIsSent) {
 TEST_F(ComHidCryptoTest, EndOfTransmissionTravelsPlainAndPlainAnswersAreRead) {
   const uint8_t eot[] = {'E'};
   ASSERT_EQ(device_.Send(eot, 1, &key_, 5000), q7m::kPdOk);
-  EXPECT_EQ(sim_.LogLines("r1", "RX").at(0), "01 00 01 45 +2064*00");
   uint8_t buffer[16];
   uint32_t received = 0;
   // The answer carries no "D" marker: it is taken as it is.
   ASSERT_EQ(device_.Receive(buffer, sizeof buffer, &received, &key_, 5000), q7m::kPdOk);
   ASSERT_EQ(received, 1u);
   EXPECT_EQ(buffer[0], 'E');
+  // The reader logs what it received before it answers.
+  const std::vector<std::string> rx = sim_.LogLines("r1", "RX");
+  ASSERT_EQ(rx.size(), 1u);
+  EXPECT_EQ(rx[0], "01 00 01 45 +2064*00");
 }
 
 void TraceAnchor() {}
@@ -112,13 +118,13 @@ Q7M_CHILD(TracedUsbRun) {
   // Linked into this program, the port driver traces under its name.
   q7m::LibraryTrace().Attach(reinterpret_cast<const void*>(&TraceAnchor));
   {
-    q7m::clsFindHID search(true);
+    q7m::clsFindHID search(true, kProvider);
     if (search.Create() != q7m::kPdOk) return 3;
     search.SetFilter(nullptr, nullptr);
     PDLNK_FIND_INFO record{};
     if (search.FindFirst(&record) != q7m::kPdOk) return 4;
   }
-  q7m::ComHID device(nullptr);
+  q7m::ComHID device(nullptr, kProvider);
   if (device.Open("USB:SN-b", false) != q7m::kPdOk) return 5;
   const uint8_t command[] = {'C', '1', '0'};
   uint8_t buffer[64];
@@ -132,7 +138,7 @@ Q7M_CHILD(TracedUsbRun) {
 }
 
 Q7M_CHILD(HoldReader) {
-  q7m::ComHID device(nullptr);
+  q7m::ComHID device(nullptr, kProvider);
   if (device.Open(args.at(0).c_str(), false) != q7m::kPdOk) return 3;
   q7mtest::Say("held");
   std::string line;
@@ -154,8 +160,16 @@ TEST(UsbTraceLines, SearchExchangeAndMissingProvider) {
   q7mtest::ChildProcess holder;
   ASSERT_TRUE(holder.Start("HoldReader", {"USB:SN-a"}));
   ASSERT_TRUE(holder.Expect("held"));
+  // The trace library is found by name; linked into this program (not
+  // beside it, as the port driver is), it needs the library directory on
+  // the search path.
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
   q7mtest::ChildProcess child;
-  ASSERT_TRUE(child.Start("TracedUsbRun", {dir}));
+  ASSERT_TRUE(child.StartProgram(self, {"--q7m-child=TracedUsbRun", dir},
+                                 {"LD_LIBRARY_PATH=" + q7mtest::BuildLibDir()}));
   ASSERT_EQ(child.Wait(std::chrono::seconds(60)), 0);
   holder.WriteLine("done");
   holder.Wait();
