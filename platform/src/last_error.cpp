@@ -1,5 +1,7 @@
 // The last-error value: one per thread, shared by every library of the
 // process because they all call into this one shared object.
+#include <cerrno>
+
 #include "q7m/platform_sys.h"
 
 namespace {
