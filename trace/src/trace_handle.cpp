@@ -10,7 +10,7 @@
 #include "q7m/trace/record_layout.h"
 #include "ring_position.h"
 #include "trace_config.h"
-#include "trace_format.h"
+#include "q7m/trace/trace_format.h"
 
 namespace q7m::trace {
 

@@ -1,4 +1,4 @@
-#include "trace_format.h"
+#include "q7m/trace/trace_format.h"
 
 #include <sys/types.h>
 #include <cstdint>
