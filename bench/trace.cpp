@@ -28,8 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kTextLength = 86;                 // the default record length
-constexpr uint32_t kRecordSize = kTextLength + 42;   // bytes per record
+constexpr uint32_t kTextLength = 86;                // the default record length
+constexpr uint32_t kRecordSize = kTextLength + 42;  // bytes per record
 constexpr uint32_t kRingRecords = 10000;
 constexpr int kProcesses = 4;
 constexpr int kRecordsPerProcess = 20000;
@@ -126,7 +126,8 @@ void TraceOutputf(benchmark::State& state) {
     state.SkipWithError("no trace handle");
     return;
   }
-  for (auto _ : state) SCRIBEL_Outputf(h, "SEQUOR:Execute P1=0x%08lX P2=0x%08lX Q1=0x%08lX", 42ul, 16ul, 0ul);
+  for (auto _ : state)
+    SCRIBEL_Outputf(h, "SEQUOR:Execute P1=0x%08lX P2=0x%08lX Q1=0x%08lX", 42ul, 16ul, 0ul);
   state.counters["records/s"] = benchmark::Counter(state.iterations(), benchmark::Counter::kIsRate);
 }
 
@@ -138,9 +139,9 @@ void FourProcesses(benchmark::State& state, bool plain) {
       return;
     }
   }
-  state.counters["records/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kProcesses * kRecordsPerProcess,
-      benchmark::Counter::kIsRate);
+  state.counters["records/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kProcesses * kRecordsPerProcess,
+                         benchmark::Counter::kIsRate);
 }
 
 }  // namespace
@@ -161,8 +162,9 @@ int main(int argc, char** argv) {
     return PlainWriter(argv[2], std::atoi(argv[3]));
   }
   const char* dir = getenv("Q7M_BENCH_DIR");
-  gDir = dir ? dir : (fs::temp_directory_path() / ("q7m-bench-trace-" + std::to_string(getpid())))
-                         .string();
+  gDir =
+      dir ? dir
+          : (fs::temp_directory_path() / ("q7m-bench-trace-" + std::to_string(getpid()))).string();
   fs::create_directories(gDir);
   // The rings' named objects stay out of the machine's namespace.
   if (getenv("Q7M_OBJECT_DIR") == nullptr) {

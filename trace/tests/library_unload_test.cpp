@@ -15,7 +15,9 @@ using namespace scribeltest;
 using q7m::trace::HandleRegistry;
 using q7m::trace::TraceHandle;
 
-SCRIBEL_HANDLE AsHandle(TraceHandle* h) { return reinterpret_cast<SCRIBEL_HANDLE>(h); }
+SCRIBEL_HANDLE AsHandle(TraceHandle* h) {
+  return reinterpret_cast<SCRIBEL_HANDLE>(h);
+}
 
 // Bounded wait for a condition that another thread or process brings about.
 template <typename Condition>
@@ -82,10 +84,10 @@ Q7M_CHILD(ring_lock_holder) {
   return 0;
 }
 
-// Loads the library on its own, opens a handle on ring B (locked by the
-// holder) and then one on ring A, and unloads the library on a thread. The
-// unloading writes A's detach record, then waits for B's lock: meanwhile
-// every export must refuse.
+// Loads the library on its own, opens a handle on ring B and then one on
+// ring A, and once the holder has locked ring B unloads the library on a
+// thread. The unloading writes A's detach record, then waits for B's lock:
+// meanwhile every export must refuse.
 Q7M_CHILD(unload_while_held) {
   ScribelLibrary lib;
   if (!lib.loaded()) return 10;
@@ -94,6 +96,8 @@ Q7M_CHILD(unload_while_held) {
   if (lib.Initialize(&onA, args[0].c_str(), "UNLOAD") != 1) return 12;
   lib.Outputf(onA, "before");
   q7mtest::Say("handle " + std::to_string(reinterpret_cast<uintptr_t>(onB)));
+  std::string line;
+  q7mtest::Hear(&line);  // ring B is locked now
 
   std::thread unloading([&] { lib.Unload(); });
   bool begun = Eventually([&] {
@@ -113,7 +117,6 @@ Q7M_CHILD(unload_while_held) {
   SCRIBEL_HANDLE fresh = nullptr;
   if (lib.Initialize(&fresh, args[0].c_str(), "UNLOAD") != 0 || fresh != nullptr) ++failures;
   q7mtest::Say(failures == 0 ? "refused" : "accepted");
-  std::string line;
   q7mtest::Hear(&line);
   unloading.join();
   return failures;
@@ -124,14 +127,14 @@ TEST(LibraryUnload, OutputAfterUnloadingHasBegunIsRefused) {
   TraceDir b = MakeTraceDir("");
   q7mtest::WriteFile(a.ini, BasicIni(a.trace, 120, 50, "TRACE=1\n"));
   q7mtest::WriteFile(b.ini, BasicIni(b.trace, 120, 50, "TRACE=1\n"));
-  q7mtest::ChildProcess holder;
-  ASSERT_TRUE(holder.Start("ring_lock_holder", {b.ini}));
-  ASSERT_TRUE(holder.Expect("locked"));
-
   q7mtest::ChildProcess unloader;
   ASSERT_TRUE(unloader.Start("unload_while_held", {a.ini, b.ini, a.trace}));
   std::string handleLine;
   ASSERT_TRUE(unloader.ReadLine(&handleLine, std::chrono::seconds(20)));
+  q7mtest::ChildProcess holder;
+  ASSERT_TRUE(holder.Start("ring_lock_holder", {b.ini}));
+  ASSERT_TRUE(holder.Expect("locked"));
+  unloader.WriteLine("go");
   EXPECT_TRUE(unloader.Expect("refused", std::chrono::seconds(30)));
   holder.WriteLine("release");
   EXPECT_TRUE(holder.Expect("released"));

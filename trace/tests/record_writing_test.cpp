@@ -93,8 +93,8 @@ TEST(RecordWriting, UnusableHandlesAreRefusedWithoutBeingTouched) {
   // protects it) and a null handle.
   char garbage[256];
   std::memset(garbage, 0x5A, sizeof garbage);
-  for (SCRIBEL_HANDLE bad : {static_cast<SCRIBEL_HANDLE>(nullptr),
-                             reinterpret_cast<SCRIBEL_HANDLE>(garbage)}) {
+  for (SCRIBEL_HANDLE bad :
+       {static_cast<SCRIBEL_HANDLE>(nullptr), reinterpret_cast<SCRIBEL_HANDLE>(garbage)}) {
     EXPECT_EQ(lib.GetInteger(bad, nullptr), 0u);
     EXPECT_EQ(lib.GetRecordLength(bad), 0u);
     lib.Lock(bad);

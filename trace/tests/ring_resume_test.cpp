@@ -126,10 +126,13 @@ TEST(RingResume, NextProcessContinuesWhereTheLastOneStopped) {
   // rebuilt the position from the file and wrapped at four records.
   auto ring = ReadRing(d.trace, kLength);
   ASSERT_EQ(ring.size(), 4u);
-  EXPECT_EQ(Trimmed(ring[0].text), "second2");
-  EXPECT_EQ(ring[0].header.sequence, 5u);
   EXPECT_EQ(Trimmed(ring[3].text), "second0");
   EXPECT_EQ(ring[3].header.sequence, 3u);
+  EXPECT_EQ(Trimmed(ring[0].text), "second1");
+  EXPECT_EQ(ring[0].header.sequence, 4u);
+  EXPECT_EQ(Trimmed(ring[1].text), "second2");
+  EXPECT_EQ(ring[1].header.sequence, 5u);
+  EXPECT_EQ(Trimmed(ring[2].text), "first2");
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ SCRIBEL_HANDLE OpenHandle(const std::string& ini, const char* module = "TESTMOD"
 // One record as stored.
 struct StoredRecord {
   q7m::trace::RecordHeader header;
-  std::string text;  // the text area, padding included
+  std::string text;    // the text area, padding included
   bool whole = false;  // header well formed and CR LF at the end
 };
 

@@ -16,7 +16,9 @@ using namespace scribeltest;
 
 // An address inside this program: the client's "own module".
 void Anchor() {}
-const void* AnchorAddress() { return reinterpret_cast<const void*>(&Anchor); }
+const void* AnchorAddress() {
+  return reinterpret_cast<const void*>(&Anchor);
+}
 
 // The section a client in this program reads its mask from.
 std::string OwnSection() {
@@ -25,7 +27,9 @@ std::string OwnSection() {
   return name;
 }
 
-std::string LibraryPath() { return q7mtest::BuildLibDir() + "/libSCRIBEL.so"; }
+std::string LibraryPath() {
+  return q7mtest::BuildLibDir() + "/libSCRIBEL.so";
+}
 
 // args: directory to run in, trace library to load ("" = by its name).
 // Tests a set of bits, writing one line for each one that is on, and
@@ -98,7 +102,7 @@ TEST(TraceClient, NoMaskOrANonNumericOneWritesNothing) {
 
 TEST(TraceClient, LibraryFoundByItsNameAlone) {
   std::string dir = q7mtest::MakeTempDir("byname");
-  q7mtest::WriteFile(dir + "/SCRIBEL.INI", TracingIni(dir, "TRACE=0x1\n"));
+  q7mtest::WriteFile(dir + "/SCRIBEL.INI", TracingIni(dir, "TRACE=0x01\n"));
   EXPECT_EQ(RunClient(dir, ""), "on: 1 17");
 }
 
@@ -158,7 +162,7 @@ TEST(TraceClient, DumpsFitTheRecordLengthAndKeepTheirLinesTogether) {
   q7mtest::WriteFile(dir + "/SCRIBEL.INI", "[SCRIBEL]\nFILEPATH=" + dir +
                                                "\nFILENAME=client.log\nRECORDLENGTH=40\n"
                                                "MAXRECORD=1000000\nFILEFLUSH=OFF\n[" +
-                                               OwnSection() + "]\nTRACE=0x5\n");
+                                               OwnSection() + "]\nTRACE=0x05\n");
   q7mtest::ChildProcess child;
   ASSERT_TRUE(child.Start("client_dumps", {dir}));
   EXPECT_TRUE(child.Expect("length 40"));
@@ -196,7 +200,7 @@ TEST(TraceClient, DumpLineTakesAByteMoreWhenTwoCharactersRemain) {
   q7mtest::WriteFile(dir + "/SCRIBEL.INI", "[SCRIBEL]\nFILEPATH=" + dir +
                                                "\nFILENAME=client.log\nRECORDLENGTH=42\n"
                                                "MAXRECORD=1000000\nFILEFLUSH=OFF\n[" +
-                                               OwnSection() + "]\nTRACE=0x5\n");
+                                               OwnSection() + "]\nTRACE=0x05\n");
   q7mtest::ChildProcess child;
   ASSERT_TRUE(child.Start("client_dumps", {dir}));
   EXPECT_TRUE(child.Expect("length 42"));

@@ -15,9 +15,10 @@ TEST(TraceConfiguration, ModuleSectionOverridesTheLibrarySection) {
   auto& lib = Scribel();
   TraceDir d = MakeTraceDir("");
   const std::string own = d.dir + "/module.log";
-  q7mtest::WriteFile(d.ini, BasicIni(d.trace, 20, 10, "[MOD]\nFILEPATH=" + d.dir +
-                                                         "\nFILENAME=module.log\nRECORDLENGTH=12\n"
-                                                         "MAXRECORD=2\n"));
+  q7mtest::WriteFile(d.ini, BasicIni(d.trace, 20, 10,
+                                     "[MOD]\nFILEPATH=" + d.dir +
+                                         "\nFILENAME=module.log\nRECORDLENGTH=12\n"
+                                         "MAXRECORD=2\n"));
   SCRIBEL_HANDLE h = OpenHandle(d.ini, "MOD");
   EXPECT_EQ(lib.GetRecordLength(h), 12u);
   for (int i = 0; i < 3; ++i) lib.Outputf(h, "m%d", i);
@@ -34,8 +35,7 @@ TEST(TraceConfiguration, ModuleSectionOverridesTheLibrarySection) {
 TEST(TraceConfiguration, PathMacroNamesTheIniDirectory) {
   auto& lib = Scribel();
   TraceDir d = MakeTraceDir("");
-  q7mtest::WriteFile(d.ini,
-                     "[SCRIBEL]\nFILEPATH=$iniPATHsub\nFILENAME=macro.log\nMAXRECORD=5\n");
+  q7mtest::WriteFile(d.ini, "[SCRIBEL]\nFILEPATH=$iniPATHsub\nFILENAME=macro.log\nMAXRECORD=5\n");
   ASSERT_EQ(mkdir((d.dir + "/sub").c_str(), 0755), 0);
   SCRIBEL_HANDLE h = OpenHandle(d.ini, "MOD");
   lib.Outputf(h, "beside the INI");
@@ -51,9 +51,10 @@ TEST(TraceConfiguration, KeysMayComeFromTheRegistry) {
                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Q7M\\Trace]\n"
                      "\"Name\"=\"registry.log\"\n"
                      "\"Length\"=dword:00000010\n");
-  q7mtest::WriteFile(d.ini, "[SCRIBEL]\nFILEPATH=" + d.dir +
-                                "\nREGFILENAME=HKEY_LOCAL_MACHINE\\SOFTWARE\\Q7M\\Trace\\Name\n"
-                                "REGRECORDLENGTH=HKEY_LOCAL_MACHINE\\SOFTWARE\\Q7M\\Trace\\Length\n");
+  q7mtest::WriteFile(d.ini,
+                     "[SCRIBEL]\nFILEPATH=" + d.dir +
+                         "\nREGFILENAME=HKEY_LOCAL_MACHINE\\SOFTWARE\\Q7M\\Trace\\Name\n"
+                         "REGRECORDLENGTH=HKEY_LOCAL_MACHINE\\SOFTWARE\\Q7M\\Trace\\Length\n");
   const char* saved = getenv("Q7M_REGISTRY");
   std::string savedValue = saved ? saved : "";
   setenv("Q7M_REGISTRY", reg.c_str(), 1);
