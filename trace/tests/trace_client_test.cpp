@@ -20,24 +20,36 @@ const void* AnchorAddress() {
   return reinterpret_cast<const void*>(&Anchor);
 }
 
+// The INI section of a client carried by the module that holds `anchor`.
+std::string SectionOf(const void* anchor) {
+  char name[300] = {};
+  Q7M_GetModuleBaseName(anchor, name, sizeof name);
+  return name;
+}
+
 // The section a client in this program reads its mask from.
 std::string OwnSection() {
-  char name[300] = {};
-  Q7M_GetModuleBaseName(AnchorAddress(), name, sizeof name);
-  return name;
+  return SectionOf(AnchorAddress());
 }
 
 std::string LibraryPath() {
   return q7mtest::BuildLibDir() + "/libSCRIBEL.so";
 }
 
-// args: directory to run in, trace library to load ("" = by its name).
-// Tests a set of bits, writing one line for each one that is on, and
-// reports which were on.
+// An address inside a library of the build tree's lib/ directory, where
+// libSCRIBEL.so is too: a client carried by that library finds the trace
+// library beside itself by name.
+const void* LibraryDirAnchor() {
+  return reinterpret_cast<const void*>(&Q7M_GetTickCount);
+}
+
+// args: directory to run in, trace library to load ("" = by its name),
+// "lib" to be carried by a library beside the trace library. Tests a set of
+// bits, writing one line for each one that is on, and reports which were on.
 Q7M_CHILD(client_lines) {
   if (chdir(args[0].c_str()) != 0) return 10;
   q7m::TraceClient client(args[1].empty() ? "SCRIBEL" : args[1].c_str());
-  client.Attach(AnchorAddress());
+  client.Attach(args.size() > 2 && args[2] == "lib" ? LibraryDirAnchor() : AnchorAddress());
   Q7M_SetLastError(4321);
   std::string on;
   for (uint32_t bits : {0x1u, 0x2u, 0x4u, 0x8u, 0x10u, 0x20u, 0x10000u, 0x11u}) {
@@ -54,18 +66,20 @@ Q7M_CHILD(client_lines) {
   return 0;
 }
 
-std::string RunClient(const std::string& dir, const std::string& library) {
+std::string RunClient(const std::string& dir, const std::string& library,
+                      const std::string& carrier = "exe") {
   q7mtest::ChildProcess child;
-  EXPECT_TRUE(child.Start("client_lines", {dir, library}));
+  EXPECT_TRUE(child.Start("client_lines", {dir, library, carrier}));
   std::string line;
   EXPECT_TRUE(child.ReadLine(&line));
   EXPECT_EQ(child.Wait(), 0);
   return line;
 }
 
-std::string TracingIni(const std::string& dir, const std::string& trace) {
+std::string TracingIni(const std::string& dir, const std::string& trace,
+                       const std::string& section = OwnSection()) {
   return "[SCRIBEL]\nFILEPATH=" + dir + "\nFILENAME=client.log\nRECORDLENGTH=40\n" +
-         "FILEFLUSH=OFF\n[" + OwnSection() + "]\n" + trace;
+         "FILEFLUSH=OFF\n[" + section + "]\n" + trace;
 }
 
 TEST(TraceClient, OffWithoutTheLibraryOrOneOfItsExports) {
@@ -100,10 +114,11 @@ TEST(TraceClient, NoMaskOrANonNumericOneWritesNothing) {
   }
 }
 
-TEST(TraceClient, LibraryFoundByItsNameAlone) {
+TEST(TraceClient, LibraryFoundByNameBesideTheCarryingLibrary) {
   std::string dir = q7mtest::MakeTempDir("byname");
-  q7mtest::WriteFile(dir + "/SCRIBEL.INI", TracingIni(dir, "TRACE=0x01\n"));
-  EXPECT_EQ(RunClient(dir, ""), "on: 1 17");
+  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
+                     TracingIni(dir, "TRACE=0x01\n", SectionOf(LibraryDirAnchor())));
+  EXPECT_EQ(RunClient(dir, "", "lib"), "on: 1 17");
 }
 
 // args: directory to run in. Writes the dumps the dump tests check while
