@@ -102,6 +102,7 @@ uint32_t TraceHandle::Configure(const char* iniName, const char* moduleName,
   }
   recordLength_ = length;
   recordSize_ = length + kRecordOverhead;
+  processId_ = Q7M_GetCurrentProcessId();
   return kOk;
 }
 
@@ -124,7 +125,7 @@ void TraceHandle::WriteRecord(const void* text, uint32_t count, uint32_t lockLim
   header.hour = now.wHour;
   header.minute = now.wMinute;
   header.second = now.wSecond;
-  header.processId = Q7M_GetCurrentProcessId();
+  header.processId = processId_;
   header.threadId = Q7M_GetCurrentThreadId();
 
   char* record = record_.get();

@@ -67,6 +67,10 @@ class TraceHandle {
   std::unique_ptr<char[]> record_;  // header, text, CR LF and one spare byte
   uint32_t recordLength_ = 0;
   uint32_t recordSize_ = 0;
+  // The process that made the handle: the only one that can write through
+  // it (a forked child does not inherit the platform's handles). Kept here
+  // because asking the system for it costs a call per record.
+  uint32_t processId_ = 0;
   bool flush_ = true;
 };
 
