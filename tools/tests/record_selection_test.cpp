@@ -48,6 +48,11 @@ TEST(RecordFilter, KindsCombineAndValuesOfOneKindAreAlternatives) {
   // "RDAX" must not match a line that merely starts with those letters.
   EXPECT_FALSE(f.Matches(Parsed(Spec("RDAXX:Entry")).record));
 
+  RecordFilter severity;
+  severity.prefixes = {NormalisePrefix("rdax:error")};
+  EXPECT_TRUE(severity.Matches(Parsed(Spec("RDAX:Error P1=0x00000005")).record));
+  EXPECT_FALSE(severity.Matches(Parsed(Spec("RDAX:Entry=RDAX_Open")).record));
+
   RecordFilter t;
   t.threadIds = {0x101};
   t.contains = {"Open"};

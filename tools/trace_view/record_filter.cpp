@@ -77,7 +77,9 @@ std::string NormalisePrefix(std::string_view prefix) {
   std::string out;
   for (char c : prefix)
     out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  if (!out.empty() && out.back() != ':') out.push_back(':');
+  // "RDAX" means the library's lines ("RDAX:"); a prefix that has a colon
+  // already ("RDAX:Error") is taken as written.
+  if (!out.empty() && out.find(':') == std::string::npos) out.push_back(':');
   return out;
 }
 

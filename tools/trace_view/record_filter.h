@@ -29,9 +29,10 @@ struct TimePoint {
 // includes 12:30:59). Nothing when the text is not a valid time.
 std::optional<TimePoint> ParseTimePoint(std::string_view text, bool endOfPeriod);
 
-// A prefix as the user wrote it ("RDAX", "T:", "seqUOR") made into the
-// text a line starts with ("RDAX:", "T:", "SEQUOR:"): a colon is added when
-// missing, and letters compare without regard to case.
+// A prefix as the user wrote it ("RDAX", "T:", "seqUOR", "rdax:error") made
+// into the text a line starts with ("RDAX:", "T:", "SEQUOR:", "RDAX:ERROR"):
+// a colon is added to a bare name, and letters compare without regard to
+// case.
 std::string NormalisePrefix(std::string_view prefix);
 
 struct RecordFilter {

@@ -45,7 +45,10 @@ int RunViewer(ViewerOptions options, std::FILE* out, std::FILE* err) {
   } else if (!file.DetectLength(&error)) {
     // An empty ring is fine to follow: its first record tells the length.
     if (!(options.follow && file.FileSize() == 0)) {
-      if (file.FileSize() == 0) return 0;  // nothing written yet: nothing to show
+      if (file.FileSize() == 0) {  // nothing written yet: nothing to show
+        std::fprintf(err, "q7m-trace: %s: the ring is empty\n", options.path.c_str());
+        return 0;
+      }
       std::fprintf(err, "q7m-trace: %s: %s\n", options.path.c_str(), error.c_str());
       return 1;
     }

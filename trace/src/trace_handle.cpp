@@ -8,9 +8,9 @@
 #include "q7m/common/path_util.h"
 #include "q7m/common/results.h"
 #include "q7m/trace/record_layout.h"
+#include "q7m/trace/trace_format.h"
 #include "ring_position.h"
 #include "trace_config.h"
-#include "q7m/trace/trace_format.h"
 
 namespace q7m::trace {
 
