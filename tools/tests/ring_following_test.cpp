@@ -168,6 +168,15 @@ TEST(TraceProgram, PrintsFilteredRecordsOldestFirst) {
   EXPECT_EQ(line.substr(43), "T:new1");
   EXPECT_FALSE(p.ReadLine(&line, std::chrono::seconds(5)));
   EXPECT_EQ(p.Wait(), 0);
+
+  // Only the newest matching ones.
+  q7mtest::ChildProcess last;
+  ASSERT_TRUE(last.StartProgram(Program(), {"-n", "2", "-p", "0x999,256", "--raw", path}));
+  ASSERT_TRUE(last.ReadLine(&line));
+  EXPECT_EQ(line.substr(0, 40), "000003,20240501120000,00000100,00000101,");
+  ASSERT_TRUE(last.ReadLine(&line));
+  EXPECT_EQ(line.substr(0, 6), "000004");
+  EXPECT_FALSE(last.ReadLine(&line, std::chrono::seconds(5)));
 }
 
 TEST(TraceProgram, FollowShowsRecordsAsTheyAreWrittenAndSurvivesARecreatedFile) {
