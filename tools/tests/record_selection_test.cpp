@@ -20,16 +20,16 @@ struct Held {
   TraceRecord record;
 };
 
-Held Parsed(const q7mtest::RecordSpec& spec, uint32_t length = 40) {
+Held Parsed(const q7mtest::RecordFields& fields, uint32_t length = 40) {
   Held h;
-  h.bytes = q7mtest::MakeRecord(length, spec);
+  h.bytes = q7mtest::MakeRecord(length, fields);
   EXPECT_TRUE(ParseSlot(h.bytes, 7, &h.record));
   return h;
 }
 
-q7mtest::RecordSpec Spec(const std::string& text, uint32_t pid = 0x100, uint32_t tid = 0x101,
-                         const std::string& time = "20240501120000") {
-  q7mtest::RecordSpec s;
+q7mtest::RecordFields Fields(const std::string& text, uint32_t pid = 0x100, uint32_t tid = 0x101,
+                             const std::string& time = "20240501120000") {
+  q7mtest::RecordFields s;
   s.text = text;
   s.processId = pid;
   s.threadId = tid;
@@ -41,24 +41,24 @@ TEST(RecordFilter, KindsCombineAndValuesOfOneKindAreAlternatives) {
   RecordFilter f;
   f.processIds = {0x100, 0x200};
   f.prefixes = {NormalisePrefix("rdax"), NormalisePrefix("E:")};
-  EXPECT_TRUE(f.Matches(Parsed(Spec("RDAX:Entry=RDAX_Open")).record));
-  EXPECT_TRUE(f.Matches(Parsed(Spec("E:clsDevice::Open failed", 0x200)).record));
-  EXPECT_FALSE(f.Matches(Parsed(Spec("RDAX:Entry=RDAX_Open", 0x300)).record));
-  EXPECT_FALSE(f.Matches(Parsed(Spec("SEQUOR:Open")).record));
+  EXPECT_TRUE(f.Matches(Parsed(Fields("RDAX:Entry=RDAX_Open")).record));
+  EXPECT_TRUE(f.Matches(Parsed(Fields("E:clsDevice::Open failed", 0x200)).record));
+  EXPECT_FALSE(f.Matches(Parsed(Fields("RDAX:Entry=RDAX_Open", 0x300)).record));
+  EXPECT_FALSE(f.Matches(Parsed(Fields("SEQUOR:Open")).record));
   // "RDAX" must not match a line that merely starts with those letters.
-  EXPECT_FALSE(f.Matches(Parsed(Spec("RDAXX:Entry")).record));
+  EXPECT_FALSE(f.Matches(Parsed(Fields("RDAXX:Entry")).record));
 
   RecordFilter severity;
   severity.prefixes = {NormalisePrefix("rdax:error")};
-  EXPECT_TRUE(severity.Matches(Parsed(Spec("RDAX:Error P1=0x00000005")).record));
-  EXPECT_FALSE(severity.Matches(Parsed(Spec("RDAX:Entry=RDAX_Open")).record));
+  EXPECT_TRUE(severity.Matches(Parsed(Fields("RDAX:Error P1=0x00000005")).record));
+  EXPECT_FALSE(severity.Matches(Parsed(Fields("RDAX:Entry=RDAX_Open")).record));
 
   RecordFilter t;
   t.threadIds = {0x101};
   t.contains = {"Open"};
-  EXPECT_TRUE(t.Matches(Parsed(Spec("T:PDLNK_Open")).record));
-  EXPECT_FALSE(t.Matches(Parsed(Spec("T:PDLNK_Close")).record));
-  EXPECT_FALSE(t.Matches(Parsed(Spec("T:PDLNK_Open", 0x100, 0x999)).record));
+  EXPECT_TRUE(t.Matches(Parsed(Fields("T:PDLNK_Open")).record));
+  EXPECT_FALSE(t.Matches(Parsed(Fields("T:PDLNK_Close")).record));
+  EXPECT_FALSE(t.Matches(Parsed(Fields("T:PDLNK_Open", 0x100, 0x999)).record));
 }
 
 TEST(RecordFilter, TimeRangeIsInclusiveAndTimesOfDayTakeTheGivenDate) {
@@ -66,11 +66,11 @@ TEST(RecordFilter, TimeRangeIsInclusiveAndTimesOfDayTakeTheGivenDate) {
   f.since = ParseTimePoint("12:00", false);
   f.until = ParseTimePoint("12:30", true);
   f.ResolveDates(20240501);
-  EXPECT_TRUE(f.Matches(Parsed(Spec("a", 1, 1, "20240501120000")).record));
-  EXPECT_TRUE(f.Matches(Parsed(Spec("a", 1, 1, "20240501123059")).record));
-  EXPECT_FALSE(f.Matches(Parsed(Spec("a", 1, 1, "20240501123100")).record));
-  EXPECT_FALSE(f.Matches(Parsed(Spec("a", 1, 1, "20240501115959")).record));
-  EXPECT_FALSE(f.Matches(Parsed(Spec("a", 1, 1, "20240430121500")).record));
+  EXPECT_TRUE(f.Matches(Parsed(Fields("a", 1, 1, "20240501120000")).record));
+  EXPECT_TRUE(f.Matches(Parsed(Fields("a", 1, 1, "20240501123059")).record));
+  EXPECT_FALSE(f.Matches(Parsed(Fields("a", 1, 1, "20240501123100")).record));
+  EXPECT_FALSE(f.Matches(Parsed(Fields("a", 1, 1, "20240501115959")).record));
+  EXPECT_FALSE(f.Matches(Parsed(Fields("a", 1, 1, "20240430121500")).record));
 }
 
 TEST(TimePoint, AcceptedForms) {
@@ -96,7 +96,7 @@ TEST(TimePoint, AcceptedForms) {
 }
 
 TEST(RecordPrinter, ReadableLineShowsIdsInDecimalAndEscapesControlBytes) {
-  Held h = Parsed(Spec("R:\r\n\t\x01\\ end", 1234, 1240, "20240501093005"));
+  Held h = Parsed(Fields("R:\r\n\t\x01\\ end", 1234, 1240, "20240501093005"));
   PrintStyle plain;
   EXPECT_EQ(FormatRecord(h.record, plain),
             "000000 2024-05-01 09:30:05    1234    1240 R:\\r\\n\\t\\x01\\\\ end\n");
@@ -111,9 +111,9 @@ TEST(RecordPrinter, ReadableLineShowsIdsInDecimalAndEscapesControlBytes) {
 TEST(RecordPrinter, ColourMarksErrorsAndAlwaysResets) {
   PrintStyle colour;
   colour.color = true;
-  std::string error = FormatRecord(Parsed(Spec("E:failed")).record, colour);
+  std::string error = FormatRecord(Parsed(Fields("E:failed")).record, colour);
   EXPECT_NE(error.find("\033[31mE:failed\033[0m"), std::string::npos) << error;
-  std::string normal = FormatRecord(Parsed(Spec("T:entry")).record, colour);
+  std::string normal = FormatRecord(Parsed(Fields("T:entry")).record, colour);
   EXPECT_EQ(normal.find("\033[31m"), std::string::npos);
   EXPECT_EQ(normal.rfind("\033[0m"), normal.find("\033[0m"));  // only the header is dimmed
 }

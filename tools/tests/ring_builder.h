@@ -9,7 +9,7 @@
 
 namespace q7mtest {
 
-struct RecordSpec {
+struct RecordFields {
   uint32_t sequence = 0;
   std::string text;
   uint32_t processId = 0x100;
@@ -18,20 +18,20 @@ struct RecordSpec {
 };
 
 // One record of text length `length`: text cut or padded with blanks, CR LF.
-inline std::string MakeRecord(uint32_t length, const RecordSpec& spec) {
+inline std::string MakeRecord(uint32_t length, const RecordFields& fields) {
   q7m::trace::RecordHeader h;
-  h.sequence = spec.sequence;
-  h.year = static_cast<uint16_t>(std::stoi(spec.time.substr(0, 4)));
-  h.month = static_cast<uint16_t>(std::stoi(spec.time.substr(4, 2)));
-  h.day = static_cast<uint16_t>(std::stoi(spec.time.substr(6, 2)));
-  h.hour = static_cast<uint16_t>(std::stoi(spec.time.substr(8, 2)));
-  h.minute = static_cast<uint16_t>(std::stoi(spec.time.substr(10, 2)));
-  h.second = static_cast<uint16_t>(std::stoi(spec.time.substr(12, 2)));
-  h.processId = spec.processId;
-  h.threadId = spec.threadId;
+  h.sequence = fields.sequence;
+  h.year = static_cast<uint16_t>(std::stoi(fields.time.substr(0, 4)));
+  h.month = static_cast<uint16_t>(std::stoi(fields.time.substr(4, 2)));
+  h.day = static_cast<uint16_t>(std::stoi(fields.time.substr(6, 2)));
+  h.hour = static_cast<uint16_t>(std::stoi(fields.time.substr(8, 2)));
+  h.minute = static_cast<uint16_t>(std::stoi(fields.time.substr(10, 2)));
+  h.second = static_cast<uint16_t>(std::stoi(fields.time.substr(12, 2)));
+  h.processId = fields.processId;
+  h.threadId = fields.threadId;
   char header[q7m::trace::kHeaderLength];
   q7m::trace::FormatRecordHeader(h, header);
-  std::string text = spec.text.substr(0, length);
+  std::string text = fields.text.substr(0, length);
   text.resize(length, ' ');
   return std::string(header, sizeof header) + text + "\r\n";
 }
@@ -41,10 +41,10 @@ inline std::string MakeRun(uint32_t length, uint32_t first, uint32_t count,
                            const std::string& prefix = "line ") {
   std::string out;
   for (uint32_t i = 0; i < count; ++i) {
-    RecordSpec spec;
-    spec.sequence = (first + i) & q7m::trace::kSequenceMask;
-    spec.text = prefix + std::to_string(i);
-    out += MakeRecord(length, spec);
+    RecordFields fields;
+    fields.sequence = (first + i) & q7m::trace::kSequenceMask;
+    fields.text = prefix + std::to_string(i);
+    out += MakeRecord(length, fields);
   }
   return out;
 }

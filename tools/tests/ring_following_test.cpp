@@ -149,7 +149,7 @@ TEST(TraceProgram, HelpUsageErrorsAndUnreadableFiles) {
 TEST(TraceProgram, PrintsFilteredRecordsOldestFirst) {
   // A wrapped ring of four slots: 3 and 4 at slots 0 and 1, then 1 and 2.
   std::string path = q7mtest::MakeTempDir("print") + "/ring.log";
-  q7mtest::RecordSpec other;
+  q7mtest::RecordFields other;
   other.sequence = 2;
   other.text = "T:other process";
   other.processId = 0x999;

@@ -14,7 +14,7 @@ namespace {
 using namespace q7m::traceview;
 using q7mtest::MakeRecord;
 using q7mtest::MakeRun;
-using q7mtest::RecordSpec;
+using q7mtest::RecordFields;
 
 std::string WriteRing(const std::string& bytes) {
   std::string path = q7mtest::MakeTempDir("ring") + "/trace.log";
@@ -44,7 +44,7 @@ TEST(RingLength, FoundForShortDefaultAndLongestRecords) {
 
 TEST(RingLength, TextsHoldingLineEndsDoNotMislead) {
   // Records written with raw bytes may hold CR LF and even header-like text.
-  RecordSpec tricky;
+  RecordFields tricky;
   tricky.text = "ab\r\n000001,20240501120000,00000100,00000101,x";
   std::string ring = MakeRecord(86, tricky);
   EXPECT_EQ(DetectRecordLength(ring, ring.size()), 86u);
