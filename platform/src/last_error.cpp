@@ -10,9 +10,13 @@ thread_local uint32_t tLastError = 0;
 
 extern "C" {
 
-Q7M_EXPORT uint32_t Q7M_API Q7M_GetLastError(void) { return tLastError; }
+Q7M_EXPORT uint32_t Q7M_API Q7M_GetLastError(void) {
+  return tLastError;
+}
 
-Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code) { tLastError = code; }
+Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code) {
+  tLastError = code;
+}
 
 Q7M_EXPORT uint32_t Q7M_API Q7M_SetLastErrorFromErrno(void) {
   uint32_t code = Q7M_Win32ErrorFromErrno(errno);

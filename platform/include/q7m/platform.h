@@ -75,6 +75,7 @@ typedef void* Q7M_HANDLE;
 #define Q7M_ERROR_NO_MORE_ITEMS 259u
 #define Q7M_ERROR_NOT_OWNER 288u
 #define Q7M_ERROR_PARTIAL_COPY 299u
+#define Q7M_ERROR_INVALID_ADDRESS 487u
 #define Q7M_ERROR_OPERATION_ABORTED 995u
 #define Q7M_ERROR_IO_INCOMPLETE 996u
 #define Q7M_ERROR_IO_PENDING 997u
@@ -96,7 +97,9 @@ Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code);
  * manualReset/initialState are ignored (the creator's kind holds).
  * Returns null on failure with the last error set. */
 Q7M_EXPORT Q7M_HANDLE Q7M_API Q7M_CreateEvent(int manualReset, int initialState, const char* name);
-/* Opens an existing named event; null with Q7M_ERROR_FILE_NOT_FOUND if none. */
+/* Opens an existing named event; null with Q7M_ERROR_FILE_NOT_FOUND if none.
+ * Mutexes, events and file mappings share one namespace: a name held by an
+ * object of another kind gives Q7M_ERROR_INVALID_HANDLE (create and open). */
 Q7M_EXPORT Q7M_HANDLE Q7M_API Q7M_OpenEvent(const char* name);
 Q7M_EXPORT int Q7M_API Q7M_SetEvent(Q7M_HANDLE event);
 Q7M_EXPORT int Q7M_API Q7M_ResetEvent(Q7M_HANDLE event);
@@ -121,13 +124,16 @@ Q7M_EXPORT uint32_t Q7M_API Q7M_WaitForMultipleObjects(uint32_t count, const Q7M
                                                        int waitAll, uint32_t milliseconds);
 
 /* Closes any handle of this layer. 0 with Q7M_ERROR_INVALID_HANDLE for a
- * handle that is not open (also a second close). */
+ * handle that is not open (also a second close). Handles are not inherited:
+ * in a child made by fork() the parent's handles are invalid. */
 Q7M_EXPORT int Q7M_API Q7M_CloseHandle(Q7M_HANDLE handle);
 
 /* ---- error texts ----
  * The system text of a Win32 error number, without trailing line break.
- * Returns the length written (0 and Q7M_ERROR_MR_MID_NOT_FOUND-like failure
- * if the number is unknown); the text is always zero-terminated when size>0. */
+ * Returns the length written; the text is always zero-terminated when
+ * size>0. A short buffer gets the text cut to size-1 characters with the last
+ * error Q7M_ERROR_INSUFFICIENT_BUFFER; an unknown number gives 0, an empty
+ * text and the last error 317 (ERROR_MR_MID_NOT_FOUND). */
 Q7M_EXPORT uint32_t Q7M_API Q7M_FormatMessage(uint32_t code, char* buffer, uint32_t size);
 
 #ifdef __cplusplus

@@ -1,0 +1,148 @@
+#include "shared_object.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "object_file_name.h"
+#include "q7m/platform_sys.h"
+#include "robust_mutex.h"
+
+namespace q7m::platform {
+
+size_t ObjectPageSize() {
+  static const size_t size = [] {
+    long page = sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<size_t>(page) : size_t{4096};
+  }();
+  return size;
+}
+
+static_assert(sizeof(ObjectPage) <= 4096);
+
+SharedObject::~SharedObject() {
+  if (fd_ < 0) return;
+  if (!named()) {
+    close(fd_);
+    return;
+  }
+  NamespaceLock lock;
+  if (lock.ok()) {
+    UnregisterObject(lock, fileName_, this);
+    CloseObjectFile(lock, fd_, fileName_);
+  } else {
+    // Cannot decide whether we were the last holder: leave the file; the
+    // next creator finds it unheld and reuses it.
+    close(fd_);
+  }
+}
+
+KernelObject* OpenSharedObject(const char* name, ObjectKind kind, bool mayCreate,
+                               SharedObjectFactory factory, const void* context, bool* existed) {
+  std::string fileName;
+  if (!ObjectFileName(name, &fileName)) {
+    Q7M_SetLastError(Q7M_ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
+  NamespaceLock lock;
+  if (!lock.ok()) return nullptr;
+
+  bool wrongKind = false;
+  if (KernelObject* object = FindRegisteredObject(lock, fileName, kind, &wrongKind)) {
+    *existed = true;
+    return object;
+  }
+  if (wrongKind) {
+    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+
+  ObjectFile file;
+  if (!OpenObjectFile(lock, fileName, mayCreate, &file)) return nullptr;
+  SharedObject* object = factory(lock, fileName, file.fd, file.fresh, context);
+  if (!object) {
+    uint32_t error = Q7M_GetLastError();
+    CloseObjectFile(lock, file.fd, fileName);
+    Q7M_SetLastError(error);
+    return nullptr;
+  }
+  if (file.fresh) PublishObjectFile(file.fd);
+  RegisterObject(lock, fileName, object);
+  *existed = !file.fresh;
+  return object;
+}
+
+ObjectPage* InitObjectFile(int fd, ObjectKind kind, uint32_t flags, uint64_t dataSize,
+                           bool processShared) {
+  const size_t pageSize = ObjectPageSize();
+  // Emptied first: a stale leftover's old contents must not show through.
+  if (ftruncate(fd, 0) != 0) {
+    Q7M_SetLastErrorFromErrno();
+    return nullptr;
+  }
+  // Reserved now, so a full file system is reported here instead of as a
+  // SIGBUS on the first write through a view.
+  int rc = posix_fallocate(fd, 0, static_cast<off_t>(pageSize + dataSize));
+  if (rc != 0) {
+    Q7M_SetLastError(rc == ENOSPC ? Q7M_ERROR_NOT_ENOUGH_MEMORY : Q7M_Win32ErrorFromErrno(rc));
+    return nullptr;
+  }
+  void* map = mmap(nullptr, pageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) {
+    Q7M_SetLastErrorFromErrno();
+    return nullptr;
+  }
+  auto* page = new (map) ObjectPage{};
+  rc = InitRobustMutex(&page->lock.mutex, processShared);
+  if (rc != 0) {
+    munmap(map, pageSize);
+    Q7M_SetLastError(Q7M_Win32ErrorFromErrno(rc));
+    return nullptr;
+  }
+  page->header.version = kObjectLayoutVersion;
+  page->header.kind = static_cast<uint16_t>(kind);
+  page->header.flags = flags;
+  page->header.dataSize = dataSize;
+  page->header.magic = kObjectMagic;
+  return page;
+}
+
+ObjectPage* AttachObjectFile(int fd, ObjectKind kind) {
+  const size_t pageSize = ObjectPageSize();
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    Q7M_SetLastErrorFromErrno();
+    return nullptr;
+  }
+  if (st.st_size < static_cast<off_t>(pageSize)) {
+    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  void* map = mmap(nullptr, pageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) {
+    Q7M_SetLastErrorFromErrno();
+    return nullptr;
+  }
+  auto* page = static_cast<ObjectPage*>(map);
+  const ObjectHeader& h = page->header;
+  bool valid = h.magic == kObjectMagic && h.version == kObjectLayoutVersion &&
+               h.kind == static_cast<uint16_t>(kind) &&
+               h.dataSize <= static_cast<uint64_t>(st.st_size) - pageSize &&
+               h.dataSize + pageSize == static_cast<uint64_t>(st.st_size);
+  if (!valid) {
+    munmap(map, pageSize);
+    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return page;
+}
+
+void UnmapObjectPage(ObjectPage* page) {
+  if (page) munmap(page, ObjectPageSize());
+}
+
+}  // namespace q7m::platform
