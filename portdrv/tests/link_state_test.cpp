@@ -2,6 +2,7 @@
 
 #include "link_state.h"
 #include "receive_events.h"
+#include "serial_port.h"
 
 namespace q7m::serial {
 namespace {
@@ -128,8 +129,6 @@ TEST(LinkPoll, FinishedAndForeignStates) {
 
 }  // namespace
 }  // namespace q7m::serial
-
-#include "serial_port.h"
 
 namespace q7m::serial {
 namespace {
