@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "q7m/platform.h"
 
@@ -19,15 +20,17 @@ struct State {
   Record record;
   bool cancelled = false;
   bool blocked = false;
-  bool open = false;
+  bool go = false;
+  std::set<int> open;  // handles given out and not closed
+  int nextHandle = 5;
+
+  bool IsOpen(int handle) const { return open.count(handle) != 0; }
 };
 
 State& TheState() {
   static State state;
   return state;
 }
-
-constexpr int kFakeHandle = 5;
 
 }  // namespace
 
@@ -36,19 +39,27 @@ void Reset(const Script& script) {
   std::lock_guard<std::mutex> guard(s.lock);
   s.script = script;
   s.record = Record();
-  s.cancelled = s.blocked = s.open = false;
+  s.cancelled = s.blocked = s.go = false;
+  s.open.clear();
 }
 
-void PushReceive(const Receive& receive) {
+void SetCloseResult(uint32_t result) {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
-  s.script.receives.push_back(receive);
+  s.script.closeResult = result;
 }
 
 Record Recorded() {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
   return s.record;
+}
+
+void Go() {
+  State& s = TheState();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.go = true;
+  s.changed.notify_all();
 }
 
 bool WaitUntilBlocked() {
@@ -73,8 +84,8 @@ uint32_t PDLNK_Open(int* handle, const char* deviceName, int) {
     Q7M_SetLastError(s.script.openLastError);
     return s.script.openResult;
   }
-  s.open = true;
-  *handle = fakepd::kFakeHandle;
+  *handle = s.nextHandle++;
+  s.open.insert(*handle);
   return PDLNK_SUCCESS;
 }
 
@@ -82,8 +93,8 @@ uint32_t PDLNK_Close(int handle) {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
   ++s.record.closeCalls;
-  if (handle != fakepd::kFakeHandle || !s.open) return PDLNK_INVALID_HANDLE;
-  if (s.script.closeResult == PDLNK_SUCCESS) s.open = false;
+  if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
+  if (s.script.closeResult == PDLNK_SUCCESS) s.open.erase(handle);
   s.changed.notify_all();
   return s.script.closeResult;
 }
@@ -91,7 +102,7 @@ uint32_t PDLNK_Close(int handle) {
 uint32_t PDLNK_Send(int handle, const char* message, int length, int timeLimitMs) {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
-  if (handle != fakepd::kFakeHandle || !s.open) return PDLNK_INVALID_HANDLE;
+  if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   s.record.sent.emplace_back(message, static_cast<size_t>(length));
   s.record.sendLimits.push_back(timeLimitMs);
   if (s.cancelled) return PDLNK_CANCELLED;
@@ -106,7 +117,7 @@ uint32_t PDLNK_Receive(int handle, char* buffer, int bufferSize, int* received, 
   State& s = TheState();
   std::unique_lock<std::mutex> guard(s.lock);
   *received = 0;
-  if (handle != fakepd::kFakeHandle || !s.open) return PDLNK_INVALID_HANDLE;
+  if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   auto deliver = [&](const std::string& frame) {
     // As the real driver: a frame longer than the buffer is cut.
     const size_t n = std::min(frame.size(), static_cast<size_t>(bufferSize));
@@ -126,12 +137,14 @@ uint32_t PDLNK_Receive(int handle, char* buffer, int bufferSize, int* received, 
   if (s.script.receives.empty()) return PDLNK_TIMEOUT;
   const fakepd::Receive step = s.script.receives.front();
   s.script.receives.pop_front();
-  if (step.waitForCancel) {
+  if (step.waitForCancel || step.waitForGo) {
     s.blocked = true;
+    s.go = false;
     s.changed.notify_all();
-    s.changed.wait(guard, [&] { return s.cancelled || !s.open; });
+    s.changed.wait(guard, [&] { return s.cancelled || s.go || !s.IsOpen(handle); });
     s.blocked = false;
-    return s.open ? PDLNK_CANCELLED : PDLNK_INVALID_HANDLE;
+    if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
+    if (s.cancelled) return PDLNK_CANCELLED;
   }
   if (step.code != PDLNK_SUCCESS) {
     Q7M_SetLastError(step.lastError);
@@ -149,7 +162,7 @@ uint32_t PDLNK_CancelIO(int handle) {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
   ++s.record.cancelCalls;
-  if (handle != fakepd::kFakeHandle || !s.open) return PDLNK_INVALID_HANDLE;
+  if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   s.cancelled = true;
   s.changed.notify_all();
   return PDLNK_SUCCESS;
@@ -159,7 +172,7 @@ uint32_t PDLNK_ResetIO(int handle) {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
   ++s.record.resetCalls;
-  if (handle != fakepd::kFakeHandle || !s.open) return PDLNK_INVALID_HANDLE;
+  if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   s.cancelled = false;
   return PDLNK_SUCCESS;
 }
@@ -169,14 +182,16 @@ uint32_t PDLNK_ImportSessionKey(int, const void*, const void*, int) {
 }
 
 uint32_t PDLNK_Exists(int handle) {
-  return handle == fakepd::kFakeHandle ? PDLNK_SUCCESS : PDLNK_INVALID_HANDLE;
+  State& s = TheState();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.IsOpen(handle) ? PDLNK_SUCCESS : PDLNK_INVALID_HANDLE;
 }
 
 uint32_t PDLNK_GetDeviceInfo(int handle, PDLNK_DEVICE_INFO* info, int recordSize) {
   State& s = TheState();
   std::lock_guard<std::mutex> guard(s.lock);
   if (recordSize != static_cast<int>(sizeof *info)) return PDLNK_WRONG_RECORD_SIZE;
-  if (handle != fakepd::kFakeHandle || !s.open) return PDLNK_INVALID_HANDLE;
+  if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   if (s.script.infoResult != PDLNK_SUCCESS) {
     Q7M_SetLastError(s.script.infoLastError);
     return s.script.infoResult;

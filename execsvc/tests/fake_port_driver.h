@@ -21,6 +21,7 @@ struct Receive {
   std::string frame;           // delivered on success
   uint32_t lastError = 0;      // set with a failure code
   bool waitForCancel = false;  // blocks until PDLNK_CancelIO, then answers 3
+  bool waitForGo = false;      // blocks until Go(), then answers as above
 };
 
 struct Script {
@@ -39,8 +40,8 @@ struct Script {
 
 // Replaces the script and forgets the record.
 void Reset(const Script& script = Script());
-// Adds a scripted receive while an exchange may be running.
-void PushReceive(const Receive& receive);
+// Changes what PDLNK_Close answers from now on.
+void SetCloseResult(uint32_t result);
 
 struct Record {
   std::vector<std::string> openNames;
@@ -53,7 +54,10 @@ struct Record {
   std::vector<int> sendLimits, receiveLimits;
 };
 Record Recorded();
-// Waits until a receive is blocked waiting for a cancel; false after 5 s.
+// Waits until a receive is blocked (waitForCancel or waitForGo); false
+// after 5 s.
 bool WaitUntilBlocked();
+// Lets a receive that waits for it go on.
+void Go();
 
 }  // namespace fakepd
