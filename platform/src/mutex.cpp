@@ -58,19 +58,24 @@ bool MutexObject::ReleaseOnce() {
     return false;
   }
   bool last = --lock.depth == 0;
-  if (last) lock.ownerTid.store(0, std::memory_order_relaxed);
+  if (last) {
+    // The books are closed before the unlock: the moment it is unlocked
+    // another thread of this process may take it and note the same link.
+    lock.ownerTid.store(0, std::memory_order_relaxed);
+    NoteOwnershipGiven(&link_);
+  }
   if (pthread_mutex_unlock(&lock.mutex) != 0) {
     // The pthread mutex disagrees (it was re-initialised under us): keep
     // our books as they were.
-    if (last) lock.ownerTid.store(CurrentThreadId(), std::memory_order_relaxed);
+    if (last) {
+      NoteOwnershipTaken(&link_);
+      lock.ownerTid.store(CurrentThreadId(), std::memory_order_relaxed);
+    }
     ++lock.depth;
     Q7M_SetLastError(Q7M_ERROR_NOT_OWNER);
     return false;
   }
-  if (last) {
-    NoteOwnershipGiven(&link_);
-    Release();  // the reference the ownership held
-  }
+  if (last) Release();  // the reference the ownership held
   return true;
 }
 

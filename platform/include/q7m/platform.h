@@ -130,8 +130,10 @@ Q7M_EXPORT int Q7M_API Q7M_CloseHandle(Q7M_HANDLE handle);
 
 /* ---- error texts ----
  * The system text of a Win32 error number, without trailing line break.
- * Returns the length written (0 and Q7M_ERROR_MR_MID_NOT_FOUND-like failure
- * if the number is unknown); the text is always zero-terminated when size>0. */
+ * Returns the length written; the text is always zero-terminated when
+ * size>0. A short buffer gets the text cut to size-1 characters with the last
+ * error Q7M_ERROR_INSUFFICIENT_BUFFER; an unknown number gives 0, an empty
+ * text and the last error 317 (ERROR_MR_MID_NOT_FOUND). */
 Q7M_EXPORT uint32_t Q7M_API Q7M_FormatMessage(uint32_t code, char* buffer, uint32_t size);
 
 #ifdef __cplusplus

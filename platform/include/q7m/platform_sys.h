@@ -118,7 +118,9 @@ Q7M_EXPORT int Q7M_API Q7M_FreeLibrary(Q7M_HMODULE module);
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetModuleFileName(const void* address, char* buffer,
                                                   uint32_t size);
 /* File name without a leading "lib" and without its extension:
- * /usr/lib/libPDLNK.so -> PDLNK, /opt/bin/rigtool -> rigtool. */
+ * /usr/lib/libPDLNK.so -> PDLNK, libX.so.1.2 -> X, /opt/bin/rigtool ->
+ * rigtool. "lib" is dropped from shared objects only. Buffer rules as
+ * Q7M_GetModuleFileName. */
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetModuleBaseName(const void* address, char* buffer,
                                                   uint32_t size);
 
@@ -132,9 +134,16 @@ Q7M_EXPORT uint32_t Q7M_API Q7M_GetCurrentDirectory(char* buffer, uint32_t size)
 /* 1 if a directory entry of exactly this name exists (file or directory). */
 Q7M_EXPORT int Q7M_API Q7M_PathExists(const char* path);
 
-/* Files of fixed access: a plain descriptor-backed file handle.
- * access: Q7M_GENERIC_READ | Q7M_GENERIC_WRITE; shareMode is accepted and
- * not enforced (Linux has no share modes); disposition as Win32. */
+/* Files of fixed access: a plain descriptor-backed file handle, closed with
+ * Q7M_CloseHandle. access: Q7M_GENERIC_READ | Q7M_GENERIC_WRITE (an
+ * operation the access does not allow fails with Q7M_ERROR_ACCESS_DENIED);
+ * shareMode is accepted and not enforced (Linux has no share modes);
+ * disposition as Win32, including the last error on success of
+ * Q7M_CREATE_ALWAYS / Q7M_OPEN_ALWAYS (Q7M_ERROR_ALREADY_EXISTS when the
+ * file existed, else 0). Failures: Q7M_ERROR_FILE_EXISTS (CREATE_NEW),
+ * Q7M_ERROR_FILE_NOT_FOUND / Q7M_ERROR_PATH_NOT_FOUND, Q7M_ERROR_ACCESS_DENIED
+ * (also for a directory). New files get mode 0644 (less the umask); the
+ * descriptor is close-on-exec. */
 #define Q7M_GENERIC_READ 0x80000000u
 #define Q7M_GENERIC_WRITE 0x40000000u
 #define Q7M_FILE_SHARE_READ 0x1u
@@ -164,12 +173,21 @@ Q7M_EXPORT int Q7M_API Q7M_GetFileSize(Q7M_HANDLE file, uint64_t* size);
 /* ---- private profiles (INI files) ----
  * GetPrivateProfileStringA semantics: sections and keys compared without
  * regard to case, the first matching section and the first matching key in
- * it win, lines starting with ';' are comments, blanks around names and
- * values are trimmed, one pair of surrounding double quotes is removed. A
- * missing file, section or key gives the default (null: empty). The value
- * is cut to size-1 characters and zero-terminated; the result is the number
- * of characters placed (without the terminator). The file is read anew on
- * each call, so edits take effect at once. */
+ * it win, lines starting with ';' are comments, lines without '=' carry no
+ * value, blanks around names and values are trimmed, one pair of matching
+ * surrounding quotes (double or single, as Win32) is removed. LF, CR LF and
+ * CR line ends; a UTF-8 byte-order mark is skipped; a NUL byte ends its line.
+ * A missing file, section or key gives the default (null: empty; trailing
+ * blanks removed, as Win32); a missing or unreadable file also sets the last
+ * error (Q7M_ERROR_FILE_NOT_FOUND, ...). Files larger than 4 MiB or not
+ * regular files are not read (Q7M_ERROR_INVALID_DATA). The value is cut to
+ * size-1 characters and zero-terminated; the result is the number of
+ * characters placed (without the terminator). A null section lists the
+ * section names, a null key the key names of the section, each
+ * zero-terminated with one more zero at the end (cut: size-2, as Win32).
+ * iniPath is used as given (a relative path is relative to the current
+ * directory). The file is read anew on each call, so edits take effect at
+ * once. */
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetPrivateProfileString(const char* section, const char* key,
                                                         const char* defaultValue, char* buffer,
                                                         uint32_t size, const char* iniPath);
@@ -189,11 +207,19 @@ Q7M_EXPORT uint32_t Q7M_API Q7M_GetPrivateProfileString(const char* section, con
 #define Q7M_REG_NONE 0u
 #define Q7M_REG_SZ 1u
 #define Q7M_REG_DWORD 4u
-/* Reads one value. Returns a Win32 code like RegQueryValueExA (0,
+/* The files are applied in order, later over earlier; deletions ([-KEY] and
+ * "name"=-) are honoured. A key exists when a file opens it or a key below
+ * it. Files are read anew on each query, so edits and a changed variable
+ * take effect at once; missing, oversized (>4 MiB) or header-less files are
+ * skipped. UTF-16LE files (as regedit writes them) are read too.
+ * Reads one value. Returns a Win32 code like RegQueryValueExA (0,
  * Q7M_ERROR_FILE_NOT_FOUND for a missing key or value, Q7M_ERROR_MORE_DATA
- * when the buffer is short, with *size set to the size needed). On success
+ * when the buffer is short, with *size set to the size needed,
+ * Q7M_ERROR_INVALID_HANDLE for an unknown root, Q7M_ERROR_INVALID_PARAMETER
+ * for data without size); failures also set the last error. On success
  * *type is the value's kind and *size the bytes stored (REG_SZ including the
- * terminator, REG_DWORD 4, little-endian). */
+ * terminator, REG_DWORD 4, little-endian). valueName null or "": the
+ * default value (@). data null: only *type and *size are reported. */
 Q7M_EXPORT uint32_t Q7M_API Q7M_RegQueryValue(uint32_t root, const char* subKey,
                                               const char* valueName, uint32_t* type, void* data,
                                               uint32_t* size);

@@ -32,7 +32,9 @@ class clsMutex : public clsNamedObject {
 
  protected:
   // Creates with an explicit suffix (clsShareMemory's guard uses "MemLock" + "Mutex").
-  uint32_t CreateNamed(const char* base, const char* suffix, bool initialOwner, uint32_t flags);
+  // `created` (optional) tells whether this call made a new mutex.
+  uint32_t CreateNamed(const char* base, const char* suffix, bool initialOwner, uint32_t flags,
+                       bool* created = nullptr);
 
  private:
   Q7M_HANDLE handle_ = nullptr;

@@ -28,10 +28,14 @@ class clsShareMemory : public clsMutex {
   // (InitializeData). 0 (also when a mapping is already held), the codes of
   // clsMutex::Create, or 1000.
   uint32_t Create(const char* base, uint32_t dataSize);
-  // 0, 2 time-out, 1000. Nested for the same (thread, object).
+  // 0, 2 time-out, 1000 (also without a block). Nested for the same
+  // (thread, object). A second object of the same thread does not nest: while
+  // the first holds the block it gets 2 at once (only this thread could end
+  // that hold, so waiting could not help).
   uint32_t Lock(uint32_t milliseconds);
   void Unlock();
-  // Unmaps and closes everything (keeps the last error).
+  // Gives up a hold this object still has, unmaps and closes everything
+  // (keeps the last error).
   void Destroy();
 
   void* Data() const;
@@ -43,6 +47,8 @@ class clsShareMemory : public clsMutex {
   virtual void InitializeData();
 
  private:
+  void TakeHold(ShareMemoryHeader* header, uint32_t thread);
+
   Q7M_HANDLE mapping_ = nullptr;
   void* view_ = nullptr;
   uint32_t stamp_ = 0;

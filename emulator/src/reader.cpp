@@ -1,0 +1,76 @@
+#include "reader.h"
+
+#include "reader_fields.h"
+
+namespace q7msim {
+
+Reader::Reader(std::string name, const CommandDispatcher* dispatcher, WireLog* log, uint64_t seed)
+    : name_(std::move(name)), dispatcher_(dispatcher), log_(log), faults_(seed) {
+  AddReaderStateFields(&state_, &fields_);
+}
+
+void Reader::AttachLink(std::unique_ptr<Link> link) {
+  link_ = std::move(link);
+  link_->AddFields(&fields_);
+}
+
+void Reader::Execute(const uint8_t* message, size_t size, ResponseBuffer* response) {
+  ++commands_;
+  log_->Message(name_.c_str(), "CMD", message, size);
+  dispatcher_->Execute(state_, message, size, response);
+  log_->Message(name_.c_str(), "RSP", response->data(), response->size());
+}
+
+std::string Reader::ApplyFault(const FaultRequest& request) {
+  using Action = FaultRequest::Action;
+  switch (request.action) {
+    case Action::kClearAll:
+      faults_.ClearAll();
+      return {};
+    case Action::kClear:
+      faults_.Clear(request.kind);
+      return {};
+    case Action::kArm:
+      if (link_ && !FaultAppliesTo(request.kind, link_->kind()))
+        return std::string(DescribeFault(request.kind).name) + " does not apply to a " +
+               (link_->kind() == LinkKind::kSerial ? "serial" : "USB") + " reader";
+      faults_.Arm(request.kind, request.count, request.rate, request.ms);
+      return {};
+    default:
+      if (!link_) return "reader has no link";
+      return link_->Act(request);
+  }
+}
+
+std::string Reader::ApplyFault(std::string_view text) {
+  FaultRequest request;
+  std::string error;
+  if (!ParseFaultRequest(text, &request, &error)) return error;
+  return ApplyFault(request);
+}
+
+std::string Reader::Describe() const {
+  std::string text = "Name=" + name_ + "\n";
+  if (link_) {
+    text += std::string("Link=") + (link_->kind() == LinkKind::kSerial ? "serial" : "usb") + "\n";
+    text += "Address=" + link_->Address() + "\n";
+  }
+  text += "Commands=" + std::to_string(commands_) + "\n";
+  for (const FieldTable::Field& field : fields_.fields())
+    text += field.name + "=" + field.get() + "\n";
+  if (link_) text += link_->Describe();
+  std::string faults = faults_.Describe();
+  if (faults.empty()) {
+    text += "Faults=none\n";
+  } else {
+    size_t start = 0;
+    while (start < faults.size()) {
+      size_t end = faults.find('\n', start);
+      text += "Fault=" + faults.substr(start, end - start) + "\n";
+      start = end + 1;
+    }
+  }
+  return text;
+}
+
+}  // namespace q7msim

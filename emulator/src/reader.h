@@ -1,0 +1,57 @@
+// One emulated reader: its state, its command dispatcher, its armed faults
+// and its link. Links hand every command message to Execute() and send what
+// it answers.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "command_dispatcher.h"
+#include "fault_plan.h"
+#include "field_table.h"
+#include "link.h"
+#include "reader_state.h"
+#include "wire_log.h"
+
+namespace q7msim {
+
+class Reader {
+ public:
+  Reader(std::string name, const CommandDispatcher* dispatcher, WireLog* log, uint64_t seed);
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  const std::string& name() const { return name_; }
+  ReaderState& state() { return state_; }
+  FaultPlan& faults() { return faults_; }
+  const FieldTable& fields() const { return fields_; }
+  WireLog& log() { return *log_; }
+  Link* link() { return link_.get(); }
+
+  // Gives the reader its link and adds the link's fields to the reader's.
+  void AttachLink(std::unique_ptr<Link> link);
+
+  // Answers one command message (logged as CMD and RSP).
+  void Execute(const uint8_t* message, size_t size, ResponseBuffer* response);
+
+  // Arms or clears a fault, or passes an action to the link. Empty text on
+  // success.
+  std::string ApplyFault(const FaultRequest& request);
+  // Parses and applies a fault text ("nak count=2").
+  std::string ApplyFault(std::string_view text);
+
+  // Everything about the reader as "name=value" lines.
+  std::string Describe() const;
+
+ private:
+  std::string name_;
+  const CommandDispatcher* dispatcher_;
+  WireLog* log_;
+  ReaderState state_;
+  FaultPlan faults_;
+  FieldTable fields_;
+  std::unique_ptr<Link> link_;
+  uint64_t commands_ = 0;
+};
+
+}  // namespace q7msim

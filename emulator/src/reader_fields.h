@@ -1,0 +1,13 @@
+// The settings of the reader state as named fields (Model, SerialNumber,
+// FirmwareVersion, Counter1, CardStatus, ...).
+#pragma once
+
+#include "field_table.h"
+#include "reader_state.h"
+
+namespace q7msim {
+
+// Adds the fields of `state` to `table`; `state` must outlive the table.
+void AddReaderStateFields(ReaderState* state, FieldTable* table);
+
+}  // namespace q7msim
