@@ -1,0 +1,148 @@
+// clsDevice: sharing one reader between processes. Every process that has
+// the reader open shared advertises its OS handle in a slot of the shared
+// device area, and keeps a uniquely named "handle mutex" open for as long as
+// the handle lives. A newcomer takes over a working handle (so all
+// processes use one file object), and a slot whose handle mutex has gone
+// belongs to a process that ended without closing: it is freed.
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+
+#include "cls_device.h"
+#include "pdlnk_result.h"
+#include "pdlnk_trace.h"
+
+namespace q7m {
+
+namespace {
+
+void FreeSlot(HandleSlot* slot) {
+  slot->inUse = 0;
+  slot->processId = 0;
+  slot->handleValue = kNoHandleValue;
+}
+
+}  // namespace
+
+uint32_t clsDevice::RegisterDeviceHandle() {
+  SharedDeviceArea* area = Area();
+  HandleSlot* slot = nullptr;
+  uint32_t index = 0;
+  for (; index < kMaxHandleSlots; ++index) {
+    if (area->slots[index].inUse == 0) {
+      slot = &area->slots[index];
+      break;
+    }
+  }
+  if (slot == nullptr) {
+    Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::RegisterDeviceHandle: Buffer Over(%08X)",
+              kPdSlotsFull);
+    return kPdSlotsFull;
+  }
+  std::unique_ptr<clsMutex> mutex(new (std::nothrow) clsMutex());
+  if (!mutex) {
+    Q7M_TRACE(kTraceDeviceError,
+              "E:clsDevice::CreateMutexDeviceHandle: Mutex:Construct Failure(APIerror:%08X)",
+              Q7M_ERROR_OUTOFMEMORY);
+    return SystemError(Q7M_ERROR_OUTOFMEMORY);
+  }
+  if (uint32_t r = CreateMutexDeviceHandle(slot, true, mutex.get()); r != kPdOk) return r;
+  slot->inUse = 1;
+  slot->processId = Q7M_GetCurrentProcessId();
+  slot->handleValue = static_cast<uint32_t>(deviceHandle_);
+  ownSlot_ = static_cast<int>(index);
+  ownHandleValue_ = slot->handleValue;
+  handleMutex_ = std::move(mutex);
+  return kPdOk;
+}
+
+uint32_t clsDevice::CreateMutexDeviceHandle(HandleSlot* slot, bool registerMode, clsMutex* mutex) {
+  uint32_t processId = slot->processId;
+  uint32_t handleValue = slot->handleValue;
+  if (registerMode) {
+    Q7M_GetSystemTime(&slot->createdUtc);
+    slot->createdTick = Q7M_GetTickCount();
+    processId = Q7M_GetCurrentProcessId();
+    handleValue = static_cast<uint32_t>(deviceHandle_);
+  }
+  const Q7M_SYSTEMTIME& t = slot->createdUtc;
+  // Every process derives the same name from the slot: the digits are
+  // zero-padded to fixed widths (precision alone pads, so no '0' flag).
+  char stem[96];
+  std::snprintf(stem, sizeof stem, "OpenHandle%.4d%.2d%.2d%.2d%.2d%.2d%.8lX%.8lX%.8lX", t.wYear,
+                t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, TraceValue(slot->createdTick),
+                TraceValue(processId), TraceValue(handleValue));
+  // A new registration must own a fresh name; taking over requires that the
+  // advertised mutex still exists (it vanishes with its process).
+  uint32_t r = mutex->Create(stem, false, registerMode ? kMayCreate : kMayOpen);
+  if (r != kPdOk) {
+    Q7M_TRACE(kTraceDeviceError,
+              "E:clsDevice::CreateMutexDeviceHandle: Mutex:Open Failure(APIerror:%08X)",
+              Q7M_GetLastError());
+  }
+  return r;
+}
+
+uint32_t clsDevice::DuplecateDeviceHandle(HandleSlot* slot) {
+  clsMutex mutex;
+  if (uint32_t r = CreateMutexDeviceHandle(slot, false, &mutex); r != kPdOk) {
+    Q7M_TRACE(kTraceDeviceError,
+              "E:clsDevice::DuplecateDeviceHandle: CreateMutexDeviceHandle Failure(%08X)", r);
+    FreeSlot(slot);  // its owner has gone
+    return r;
+  }
+  // The owner holds its handle mutex while it closes: waiting for it means
+  // the handle is not being closed under us.
+  mutex.Wait(Q7M_INFINITE);
+
+  uint32_t answer;
+  const int copy = Q7M_DuplicateProcessFd(slot->processId, static_cast<int>(slot->handleValue));
+  if (copy < 0) {
+    // The kernel may refuse to hand over another process's descriptor
+    // (no ptrace-level permission). The owner is alive and its handle mutex
+    // exists, so its slot stays; this process opens the reader itself.
+    const uint32_t error = Q7M_GetLastError();
+    if (error != Q7M_ERROR_ACCESS_DENIED && error != Q7M_ERROR_NOT_SUPPORTED) FreeSlot(slot);
+    answer = kPdInvalidHandle;
+  } else {
+    deviceHandle_ = copy;
+    answer = Exists();
+    if (answer != kPdOk) {
+      LastErrorKeeper keep;
+      ::close(copy);
+      deviceHandle_ = -1;
+    }
+  }
+  LastErrorKeeper keep;
+  mutex.Release();
+  mutex.Close();
+  return answer;
+}
+
+uint32_t clsDevice::DuplecateDevice() {
+  SharedDeviceArea* area = Area();
+  // The count comes from shared memory: never trust it beyond the array.
+  const uint32_t count = area->slotCount < kMaxHandleSlots ? area->slotCount : kMaxHandleSlots;
+  for (uint32_t i = 0; i < count; ++i) {
+    HandleSlot* slot = &area->slots[i];
+    if (slot->inUse == 0) continue;
+    if (DuplecateDeviceHandle(slot) != kPdOk) continue;
+    if (uint32_t r = RegisterDeviceHandle(); r != kPdOk) {
+      Q7M_TRACE(kTraceDeviceInfo,
+                "I:clsDevice::DuplecateDevice: RegisterDeviceHandle Failure(APIerror:%08X)",
+                Q7M_GetLastError());
+      LastErrorKeeper keep;
+      ::close(deviceHandle_);
+      deviceHandle_ = -1;
+      return r;
+    }
+    return kPdOk;
+  }
+  Q7M_TRACE(kTraceDeviceError,
+            "E:clsDevice::DuplecateDevice: DuplecateDeviceHandle Failure(APIerror:%08X)",
+            Q7M_GetLastError());
+  return kPdSystemError;
+}
+
+}  // namespace q7m

@@ -1,0 +1,47 @@
+// Result codes used inside the port driver (the same numbering as the
+// exports), and the helpers that keep the last-error value across cleanup.
+#pragma once
+
+#include <cstdint>
+
+#include "q7m/pdlnk.h"
+#include "q7m/platform_sys.h"
+
+namespace q7m {
+
+constexpr uint32_t kPdOk = PDLNK_SUCCESS;
+constexpr uint32_t kPdInvalidHandle = PDLNK_INVALID_HANDLE;
+constexpr uint32_t kPdTimeout = PDLNK_TIMEOUT;
+constexpr uint32_t kPdCancelled = PDLNK_CANCELLED;
+constexpr uint32_t kPdTooLong = PDLNK_MESSAGE_TOO_LONG;
+constexpr uint32_t kPdMalformed = PDLNK_MALFORMED_RESPONSE;
+constexpr uint32_t kPdDecryptedTooLong = PDLNK_DECRYPTED_TOO_LONG;
+constexpr uint32_t kPdRemoved = PDLNK_DEVICE_REMOVED;
+constexpr uint32_t kPdNotFound = PDLNK_DEVICE_NOT_FOUND;
+constexpr uint32_t kPdNoMoreDevices = PDLNK_NO_MORE_DEVICES;
+constexpr uint32_t kPdSlotsFull = PDLNK_HANDLE_SLOTS_FULL;
+constexpr uint32_t kPdWrongSize = PDLNK_WRONG_RECORD_SIZE;
+constexpr uint32_t kPdNotSupported = PDLNK_NOT_SUPPORTED;
+constexpr uint32_t kPdLineFault = PDLNK_LINE_FAULT;
+constexpr uint32_t kPdSystemError = PDLNK_SYSTEM_ERROR;
+
+// Sets the last error and gives the system-error result.
+inline uint32_t SystemError(uint32_t lastError) {
+  Q7M_SetLastError(lastError);
+  return kPdSystemError;
+}
+
+// Restores the thread's last-error value when the scope ends: teardown
+// steps must not overwrite the error of the failure being reported.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(Q7M_GetLastError()) {}
+  ~LastErrorKeeper() { Q7M_SetLastError(saved_); }
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+ private:
+  uint32_t saved_;
+};
+
+}  // namespace q7m

@@ -1,0 +1,40 @@
+// A q7m-sim process serving one serial reader on a pseudo-terminal, for
+// tests: it writes the [COMn] DevicePath entry of PDLNK.INI in the test's
+// working directory, and can be asked for its link counters and given
+// faults while it runs.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "q7m_test.h"
+
+namespace q7mtest {
+
+class SimReader {
+ public:
+  // Starts q7m-sim with a serial reader "r1" for port COM`com` (extra
+  // options such as "--set", "BaudRate=9600" or "--fault", "nak count=2").
+  // Fails the test (and returns false) when it does not come up.
+  bool Start(int com, const std::vector<std::string>& options = {});
+  void Stop();
+
+  const std::string& ptyPath() const { return ptyPath_; }
+  // One control command; the answer's lines (without the leading OK).
+  std::vector<std::string> Control(const std::string& command);
+  // The reader's link counters and fields ("CommandFrames", ...).
+  std::map<std::string, std::string> Status();
+  long Counter(const std::string& name);
+
+ private:
+  ChildProcess process_;
+  std::string control_;
+  std::string ptyPath_;
+};
+
+// The working directory the exports find PDLNK.INI in: a fresh directory
+// per test, made current.
+std::string EnterFreshWorkingDirectory();
+
+}  // namespace q7mtest
