@@ -125,7 +125,6 @@ TEST_F(SerialProcesses, LocksOfAKilledProcessAreFreeForTheNextSession) {
     }
     holder.Kill(9);
     ASSERT_EQ(holder.Wait(), 128 + 9);
-    ForgetLineSettings(dir_);
 
     SEQUOR_HANDLE next = OpenSerial();
     ASSERT_NE(next, nullptr) << "the killed process's port is free again; last error "

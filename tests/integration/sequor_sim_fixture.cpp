@@ -52,24 +52,6 @@ SEQUOR_HANDLE OpenSerial() {
   return SEQUOR_Open("COM3", &params);
 }
 
-void ForgetLineSettings(const std::string& dir) {
-  const std::string ini = q7mtest::ReadFile(dir + "/PDLNK.INI");
-  const std::string key = "DevicePath=";
-  const size_t at = ini.find(key);
-  ASSERT_NE(at, std::string::npos);
-  const size_t end = ini.find_first_of("\r\n", at);
-  const std::string path = ini.substr(at + key.size(), end - at - key.size());
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(fd, 0) << path;
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfmakeraw(&t);
-  cfsetispeed(&t, B9600);
-  cfsetospeed(&t, B9600);
-  EXPECT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
-  close(fd);
-}
-
 void SequorOnSim::SetUp() {
   // PDLNK.INI (and SCRIBEL.INI, where a test wants tracing) are found in the
   // current directory; child processes inherit it.

@@ -37,12 +37,6 @@ class SimReader {
 // Opens COM3 at the emulator's speed; null with the last error on failure.
 SEQUOR_HANDLE OpenSerial();
 
-// Puts the emulator's pseudo-terminal (COM3 of the PDLNK.INI in `dir`) back
-// to the raw settings it starts with. A process that was killed could not
-// give back the line settings it changed, and a pseudo-terminal, which
-// cannot keep even parity, refuses the very same settings again.
-void ForgetLineSettings(const std::string& dir);
-
 class SequorOnSim : public ::testing::Test {
  protected:
   void SetUp() override;
