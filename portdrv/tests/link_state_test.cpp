@@ -2,6 +2,7 @@
 
 #include "link_state.h"
 #include "receive_events.h"
+#include "serial_port.h"
 
 namespace q7m::serial {
 namespace {
@@ -124,6 +125,22 @@ TEST(LinkPoll, FinishedAndForeignStates) {
     EXPECT_EQ(p.send, Send::kNothing);
     EXPECT_TRUE(p.resetStateEvent);
   }
+}
+
+}  // namespace
+}  // namespace q7m::serial
+
+namespace q7m::serial {
+namespace {
+
+TEST(LineErrors, TheWorstErrorNamesTheEvent) {
+  EXPECT_EQ(LineErrorEvent(0), 0u);
+  EXPECT_EQ(LineErrorEvent(kLineBreak), 0u);  // a break alone is not a receive error
+  EXPECT_EQ(LineErrorEvent(kLineFrame), kEventFraming);
+  EXPECT_EQ(LineErrorEvent(kLineFrame | kLineParity), kEventParity);
+  EXPECT_EQ(LineErrorEvent(kLineParity | kLineRxOver), kEventOverrun);
+  EXPECT_EQ(LineErrorEvent(kLineOverrun | kLineFrame), kEventOverrun);
+  EXPECT_EQ(LineErrorEvent(kLineIoError | kLineOverrun | kLineParity), kEventIoError);
 }
 
 }  // namespace

@@ -1,0 +1,242 @@
+#include "execute_engine.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "sequor_errors.h"
+#include "sequor_trace.h"
+
+namespace q7m {
+
+namespace {
+
+// Large enough for any frame the port driver delivers: stale input read by
+// the drain is thrown away whole.
+constexpr int kDrainBufferSize = 4096;
+constexpr int kDrainLimitMs = 1;
+constexpr char kEndOfTransmission = 'E';
+
+enum class Step { kSend, kReceive };
+
+bool IsEotCommand(const ExecuteRequest& request) {
+  return request.commandLength == 1 && request.command[0] == kEndOfTransmission;
+}
+
+// Seconds to the port driver's milliseconds, in 32-bit arithmetic.
+int Milliseconds(uint32_t seconds) {
+  return static_cast<int>(seconds * 1000u);
+}
+
+// The service's result for a failed port-driver send or receive. A frame
+// fault reported by a send is not a fault of the frame we sent.
+uint32_t MapPortFailure(Step step, uint32_t code) {
+  switch (code) {
+    case PDLNK_INVALID_HANDLE:
+    case PDLNK_TIMEOUT:
+    case PDLNK_CANCELLED:
+    case PDLNK_MESSAGE_TOO_LONG:
+    case PDLNK_DEVICE_REMOVED:
+    case PDLNK_LINE_FAULT:
+      return code;
+    case PDLNK_MALFORMED_RESPONSE:
+    case PDLNK_DECRYPTED_TOO_LONG:
+      return step == Step::kReceive ? code : SEQUOR_SYSTEM_ERROR;
+    default:
+      return SEQUOR_SYSTEM_ERROR;
+  }
+}
+
+// What the exit trace line reports besides the result.
+struct ExchangeOutcome {
+  uint32_t result = SEQUOR_SUCCESS;
+  uint32_t reportedError = 0;  // last error set after a port-driver failure
+  uint32_t lastStore = 0;      // code of the last store into SharedData
+};
+
+// The failure path of a send or receive: map the code, signal this
+// session's cancel event after a cancellation, clear the stored response and
+// store the result.
+void FailExchange(MemObject& memory, Step step, uint32_t code, ExchangeOutcome* out) {
+  const uint32_t systemError = Q7M_GetLastError();
+  if (step == Step::kSend) {
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:PDLNK_Send 0x%08X", code);
+  } else {
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:PDLNK_Receive 0x%08X", code);
+  }
+  out->result = MapPortFailure(step, code);
+  uint32_t lastError = out->result == SEQUOR_SYSTEM_ERROR ? systemError : code;
+
+  if (code == PDLNK_CANCELLED) {
+    // A cancel waits for this signal before it re-arms the port.
+    Q7M_HANDLE cancelEvent = nullptr;
+    const uint32_t r = memory.GetCancelEvent(&cancelEvent);
+    if (r == SEQUOR_SUCCESS) {
+      Q7M_SetEvent(cancelEvent);
+      lastError = 0;
+    } else {
+      if (step == Step::kSend) {
+        Q7M_TRACE(kTraceExchangeFault, "SEQUOR:GetCancelEvent in Send 0x%08X", r);
+      } else {
+        Q7M_TRACE(kTraceExchangeFault, "SEQUOR:GetCancelEvent in Receive 0x%08X", r);
+      }
+      out->result = r;
+      lastError = r;
+    }
+  }
+
+  out->lastStore = memory.SetResponseBuffer(nullptr, 0);
+  if (out->lastStore != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetResponseBuffer 0x%08X", out->lastStore);
+    out->result = out->lastStore;
+  }
+  out->lastStore = memory.SetResult(out->result);
+  if (out->lastStore != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetResult 0x%08X", out->lastStore);
+    out->result = out->lastStore;
+  }
+  out->reportedError = lastError;
+  Q7M_SetLastError(lastError);
+}
+
+// Receives into the caller's buffer; the count is bounded by the buffer
+// whatever the port driver says.
+uint32_t ReceiveInto(int port, const ExecuteRequest& request, uint32_t* received) {
+  const int capacity = static_cast<int>(std::min<uint32_t>(request.responseCapacity, INT_MAX));
+  int got = 0;
+  const uint32_t r =
+      PDLNK_Receive(port, request.response, capacity, &got, Milliseconds(request.receiveTimeout));
+  *received = got <= 0 ? 0u : std::min(static_cast<uint32_t>(got), request.responseCapacity);
+  *request.responseLength = *received;
+  return r;
+}
+
+void Exchange(const ExecuteRequest& request, bool eot, ExchangeOutcome* out) {
+  DeviceSession& session = *request.session;
+  MemObject& memory = *session.memory;
+
+  // Drain: whatever is waiting (a late answer to a cancelled command, an
+  // answer meant for another process sharing the reader) is not ours.
+  char stale[kDrainBufferSize];
+  int staleCount = 0;
+  while (PDLNK_Receive(session.port.load(), stale, kDrainBufferSize, &staleCount, kDrainLimitMs) ==
+         PDLNK_SUCCESS) {
+  }
+
+  // Nothing of an earlier exchange may look like this one's answer.
+  *request.responseLength = 0;
+  uint32_t r =
+      PDLNK_Send(session.port.load(), request.command, static_cast<int>(request.commandLength),
+                 Milliseconds(request.sendTimeout));
+  if (r != PDLNK_SUCCESS) return FailExchange(memory, Step::kSend, r, out);
+
+  out->lastStore = memory.SetCommandBuffer(request.command, request.commandLength);
+  if (out->lastStore != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetCommandBuffer 0x%08X", out->lastStore);
+    out->result = out->lastStore;
+    return;
+  }
+
+  uint32_t received = 0;
+  do {
+    r = ReceiveInto(session.port.load(), request, &received);
+    // The reader's answer to the end-of-transmission command is the single
+    // byte "E"; anything before it belongs to the command it ended.
+  } while (r == PDLNK_SUCCESS && eot &&
+           !(received == 1 && request.response[0] == kEndOfTransmission));
+  if (r != PDLNK_SUCCESS) return FailExchange(memory, Step::kReceive, r, out);
+
+  out->lastStore = memory.SetResponseBuffer(request.response, received);
+  if (out->lastStore != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetResponseBuffer 0x%08X", out->lastStore);
+    out->result = out->lastStore;
+    return;
+  }
+  out->lastStore = memory.SetResult(eot ? SEQUOR_CANCELLED : SEQUOR_SUCCESS);
+  if (out->lastStore != SEQUOR_SUCCESS) {
+    // The exchange went through but its outcome is not recorded: that is
+    // the caller's result, not a success.
+    Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetResult 0x%08X", out->lastStore);
+    out->result = out->lastStore;
+    return;
+  }
+  // An empty frame is no answer, although the stored result says 0.
+  out->result = received == 0 ? SEQUOR_DEVICE_REMOVED : SEQUOR_SUCCESS;
+}
+
+void Q7M_API AsyncWorker(void* argument) {
+  auto* request = static_cast<ExecuteRequest*>(argument);
+  DeviceSession* session = request->session;
+  ExecuteMain(*request);
+  Q7M_SetEvent(request->completionEvent);
+  delete request;
+  sessions::Release(session);
+}
+
+}  // namespace
+
+uint32_t CheckExecuteArguments(const ExecuteRequest& request) {
+  if (request.command == nullptr) return SEQUOR_INVALID_HANDLE;
+  // A length the port driver's int cannot carry is no real command either.
+  if (request.commandLength == 0 || request.commandLength > INT_MAX)
+    return SEQUOR_INVALID_PARAMETER;
+  if (request.response == nullptr) return SEQUOR_INVALID_HANDLE;
+  if (request.responseCapacity == 0) return SEQUOR_INVALID_PARAMETER;
+  if (request.responseLength == nullptr) return SEQUOR_INVALID_HANDLE;
+  return SEQUOR_SUCCESS;
+}
+
+uint32_t ExecuteMain(const ExecuteRequest& request) {
+  const bool eot = IsEotCommand(request);
+  Q7M_TRACE(kTraceFlow, "SEQUOR:Entry ExecuteMain P1=0x%08X Handle=0x%08X EOT=%d",
+            TraceWord(request.session->memory), TraceWord(request.completionEvent), eot ? 1 : 0);
+  ExchangeOutcome outcome;
+  Exchange(request, eot, &outcome);
+  if (request.completionEvent == nullptr) {
+    LastErrorKeeper keepLastError;
+    Q7M_TRACE(kTraceFlow, "SEQUOR:Exit ExecuteMain Q1=0x%08X Q2=0x%08X Q3=0x%08X", outcome.result,
+              outcome.reportedError, outcome.lastStore);
+  }
+  return outcome.result;
+}
+
+uint32_t StartAsyncExecute(const ExecuteRequest& request) {
+  auto* copy = new (std::nothrow) ExecuteRequest(request);
+  if (copy == nullptr) return SystemFailure(Q7M_ERROR_OUTOFMEMORY);
+  (void)request.session->memory->SetResult(SEQUOR_ASYNC_STARTED);
+  sessions::AddUser(request.session);
+  if (!Q7M_StartThread(&AsyncWorker, copy)) {
+    sessions::Release(request.session);
+    delete copy;
+    return SystemFailure(kErrorTooManyTcbs);
+  }
+  return SEQUOR_ASYNC_STARTED;
+}
+
+uint32_t CancelExchange(DeviceSession* session) {
+  Q7M_TRACE(kTraceFlow, "SEQUOR:Entry Cancel P1=0x%08X", TraceWord(session));
+  uint32_t r = PDLNK_CancelIO(session->port.load());
+  if (r != PDLNK_SUCCESS) Q7M_TRACE(kTraceExchangeFault, "SEQUOR:CancelIO 0x%08X", r);
+
+  // The cancelled exchange signals this event once the port driver has let
+  // it go; only then is the port re-armed.
+  Q7M_HANDLE cancelEvent = nullptr;
+  (void)session->memory->GetCancelEvent(&cancelEvent);
+  const uint32_t wait = Q7M_WaitForSingleObject(cancelEvent, 1000);
+  Q7M_TRACE(kTraceExchangeFault, "SEQUOR:WaitFor CancelEvent 0x%08X", wait);
+
+  r = PDLNK_ResetIO(session->port.load());
+  if (r != PDLNK_SUCCESS) Q7M_TRACE(kTraceExchangeFault, "SEQUOR:ResetIO 0x%08X", r);
+
+  static const char kEotCommand[1] = {kEndOfTransmission};
+  char answer[16];
+  uint32_t answerLength = 0;
+  const ExecuteRequest eot{session,       kEotCommand,   1,  1,      answer,
+                           sizeof answer, &answerLength, 20, nullptr};
+  r = ExecuteMain(eot);
+  if (r != SEQUOR_SUCCESS) Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SendEOT 0x%08X", r);
+  Q7M_TRACE(kTraceFlow, "SEQUOR:Exit Cancel Q1=0x%08X", r);
+  return r;
+}
+
+}  // namespace q7m

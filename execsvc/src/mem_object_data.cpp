@@ -1,0 +1,214 @@
+// MemObject: construction, the data mutex, attaching to SharedData and the
+// one-copy accessors.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "mem_object.h"
+#include "q7m/sequor_result.h"
+#include "sequor_errors.h"
+#include "sequor_trace.h"
+
+namespace q7m {
+
+namespace {
+
+constexpr char kSharedDataSuffix[] = "SHM";
+
+}  // namespace
+
+MemObject::MemObject() {
+  cancelEvent_ = Q7M_CreateEvent(/*manualReset=*/0, /*initialState=*/0, nullptr);
+}
+
+MemObject::~MemObject() {
+  LastErrorKeeper keepLastError;
+  (void)CloseSharedData();
+  if (Q7M_HANDLE xfs = xfsLock_.exchange(nullptr)) CloseLock(xfs);
+  if (Q7M_HANDLE api = apiLock_.exchange(nullptr)) CloseLock(api);
+  if (cancelEvent_ != nullptr) Q7M_CloseHandle(cancelEvent_);
+}
+
+uint32_t MemObject::GetMutex(Q7M_HANDLE* held) {
+  *held = nullptr;
+  // Asking for ownership makes the creator of a new mutex its owner at once;
+  // only an existing one has to be waited for.
+  Q7M_HANDLE mutex = Q7M_CreateMutex(/*initialOwner=*/1, key_);
+  if (mutex == nullptr) {
+    const uint32_t error = Q7M_GetLastError();
+    Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject_GetMutex CreateMutex Error 0x%08X", error);
+    return SystemFailure(error);
+  }
+  const bool existed = Q7M_GetLastError() == Q7M_ERROR_ALREADY_EXISTS;
+  Q7M_TRACE(kTraceDataMutex, "SEQUOR: Enter GetMutex  = 0x%08X", TraceWord(mutex));
+  if (existed) {
+    const uint32_t wait = Q7M_WaitForSingleObject(mutex, kDataMutexLimitMs);
+    // An abandoned mutex is ours now: its owner ended in the middle of a
+    // copy, which leaves nothing half-held that we could repair.
+    if (wait == Q7M_WAIT_TIMEOUT) {
+      const int closed = Q7M_CloseHandle(mutex);
+      Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject_GetMutex Wait Timeout = 0x%08X",
+                static_cast<unsigned>(closed));
+      return SEQUOR_TIMEOUT;
+    }
+    if (wait != Q7M_WAIT_OBJECT_0 && wait != Q7M_WAIT_ABANDONED_0) {
+      const uint32_t error = Q7M_GetLastError();
+      const int closed = Q7M_CloseHandle(mutex);
+      Q7M_TRACE(kTraceLockFault,
+                "SEQUOR:MemObject_GetMutex API Error = 0x%08X / CloseHandle = 0x%08X", error,
+                static_cast<unsigned>(closed));
+      return SystemFailure(error);
+    }
+  }
+  Q7M_TRACE(kTraceDataMutex, "SEQUOR: Exit GetMutex");
+  *held = mutex;
+  return SEQUOR_SUCCESS;
+}
+
+uint32_t MemObject::FreeMutex(Q7M_HANDLE held) {
+  if (held == nullptr) {
+    Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject_FreeMutex HANDLE is NULL Error");
+    return SEQUOR_INVALID_HANDLE;
+  }
+  Q7M_TRACE(kTraceDataMutex, "SEQUOR: Enter FreeMutex = 0x%08X", TraceWord(held));
+  Q7M_ReleaseMutex(held);
+  if (!Q7M_CloseHandle(held)) {
+    const uint32_t error = Q7M_GetLastError();
+    Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject_FreeMutex CloseHandle Error = 0x%08X", error);
+    return SystemFailure(error);
+  }
+  Q7M_TRACE(kTraceDataMutex, "SEQUOR: Exit FreeMutex");
+  // Let a waiter of another thread or process have the mutex before this
+  // thread comes back for it.
+  Q7M_Sleep(0);
+  return SEQUOR_SUCCESS;
+}
+
+uint32_t MemObject::OpenSharedData(const char* devicePath) {
+  Q7M_TRACE(kTraceFlow, "SEQUOR:Entry MemObject_OpenSharedData %s",
+            devicePath != nullptr ? devicePath : "");
+  if (devicePath == nullptr) return SEQUOR_INVALID_HANDLE;
+  if (attached() || strnlen(devicePath, kMaxDevicePathLength + 1) > kMaxDevicePathLength)
+    return SEQUOR_INVALID_PARAMETER;
+  DeriveDeviceKey(devicePath, key_);
+  // A path of backslashes only would name no object at all and leave the
+  // data mutex private to this process.
+  if (key_[0] == '\0') return SEQUOR_INVALID_PARAMETER;
+
+  Q7M_HANDLE held;
+  uint32_t r = GetMutex(&held);
+  if (r != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject OpenSharedData GetMutex Error");
+    return r;
+  }
+  char name[kDeviceKeyCapacity + sizeof kSharedDataSuffix];
+  std::snprintf(name, sizeof name, "%s%s", key_, kSharedDataSuffix);
+  Q7M_HANDLE mapping = Q7M_CreateFileMapping(name, sizeof(SharedData));
+  if (mapping == nullptr) {
+    LastErrorKeeper keepLastError;
+    FreeMutex(held);
+    return SEQUOR_SYSTEM_ERROR;
+  }
+  const bool created = Q7M_GetLastError() != Q7M_ERROR_ALREADY_EXISTS;
+  // An existing object smaller than the block (not ours) fails here.
+  auto* view = static_cast<SharedData*>(Q7M_MapViewOfFile(mapping, sizeof(SharedData)));
+  if (view == nullptr) {
+    LastErrorKeeper keepLastError;
+    Q7M_CloseHandle(mapping);
+    FreeMutex(held);
+    return SEQUOR_SYSTEM_ERROR;
+  }
+  if (created) InitializeSharedData(view, devicePath);
+  ++view->openCount;
+  r = FreeMutex(held);
+  if (r == SEQUOR_SUCCESS) {
+    mapping_ = mapping;
+    view_ = view;
+  } else {
+    // Giving back a mutex handle we just opened does not fail in practice;
+    // if it does, at least nothing is left mapped.
+    LastErrorKeeper keepLastError;
+    Q7M_UnmapViewOfFile(view);
+    Q7M_CloseHandle(mapping);
+  }
+  return r;
+}
+
+uint32_t MemObject::CloseSharedData() {
+  if (!attached()) return SEQUOR_INVALID_HANDLE;
+  Q7M_HANDLE held;
+  uint32_t r = GetMutex(&held);
+  if (r != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject CloseSharedData GetMutex Error");
+    return r;
+  }
+  // The count is never taken below zero, whatever another process left.
+  if (view_->openCount > 0) --view_->openCount;
+  if (view_->openCount == 0) InitializeSharedData(view_, nullptr);
+  const bool unmapped = Q7M_UnmapViewOfFile(view_) != 0;
+  if (unmapped) view_ = nullptr;
+  const bool closed = Q7M_CloseHandle(mapping_) != 0;
+  if (closed) mapping_ = nullptr;
+  if (!unmapped || !closed) {
+    FreeMutex(held);
+    return SystemFailure(kErrorInvalidAccess);
+  }
+  return FreeMutex(held);
+}
+
+template <typename Copy>
+uint32_t MemObject::UnderDataMutex(const char* failureLine, Copy copy) {
+  if (!attached()) return SEQUOR_INVALID_HANDLE;
+  Q7M_HANDLE held;
+  const uint32_t r = GetMutex(&held);
+  if (r != SEQUOR_SUCCESS) {
+    Q7M_TRACE(kTraceLockFault, "%s", failureLine);
+    return r;
+  }
+  copy(*view_);
+  return FreeMutex(held);
+}
+
+uint32_t MemObject::GetResult(uint32_t* value) {
+  return UnderDataMutex("SEQUOR:MemObject GetResult GetMutex Error",
+                        [&](SharedData& data) { *value = data.result; });
+}
+
+uint32_t MemObject::SetResult(uint32_t value) {
+  return UnderDataMutex("SEQUOR:MemObject SetResult GetMutex Error",
+                        [&](SharedData& data) { data.result = value; });
+}
+
+uint32_t MemObject::SetCommandBuffer(const void* bytes, uint32_t count) {
+  // Commands longer than the stored copy keep their first bytes; the count
+  // stays the number of bytes actually held, so readers never overrun.
+  const uint32_t stored = std::min(count, kStoredCommandCapacity);
+  return UnderDataMutex("SEQUOR:MemObject SetCommandBuffer GetMutex Error", [&](SharedData& data) {
+    if (stored != 0) std::memcpy(data.command, bytes, stored);
+    data.commandLength = stored;
+  });
+}
+
+uint32_t MemObject::GetResponseBuffer(void* destination, uint32_t capacity, uint32_t* count) {
+  return UnderDataMutex("SEQUOR:MemObject GetResponseBuffer GetMutex Error", [&](SharedData& data) {
+    // The count comes from memory other processes write.
+    const uint32_t n = std::min({data.responseLength, kStoredResponseCapacity, capacity});
+    if (n != 0) std::memcpy(destination, data.response, n);
+    *count = n;
+  });
+}
+
+uint32_t MemObject::SetResponseBuffer(const void* bytes, uint32_t count) {
+  const uint32_t stored = std::min(count, kStoredResponseCapacity);
+  return UnderDataMutex("SEQUOR:MemObject SetResponseBuffer GetMutex Error", [&](SharedData& data) {
+    if (stored != 0) std::memcpy(data.response, bytes, stored);
+    data.responseLength = stored;
+  });
+}
+
+uint32_t MemObject::GetCancelEvent(Q7M_HANDLE* event) {
+  return UnderDataMutex("SEQUOR:MemObject GetCancelEvent GetMutex Error",
+                        [&](SharedData&) { *event = cancelEvent_; });
+}
+
+}  // namespace q7m
