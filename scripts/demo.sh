@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up (scripts/setup.sh) and runs the main job with no hardware: the
-# reader emulator q7m-sim on a pseudo-terminal, and reader commands sent to it
-# through the whole stack (execution service, port driver, serial transport),
+# reader emulator q7m-sim on a pseudo-terminal and on the virtual HID bus, and
+# reader commands sent to both through the whole stack (execution service,
+# port driver, serial and USB transports),
 # traced into a ring that is printed at the end.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -23,7 +24,7 @@ echo "== the platform layer: two processes share a named mutex and a named event
 "$bin/q7m-demo"
 
 echo
-echo "== an emulated reader on a pseudo-terminal, mapped to COM3 in $work/PDLNK.INI"
+echo "== emulated readers: one on a pseudo-terminal (COM3 in $work/PDLNK.INI), one on the virtual HID bus"
 cat > "$work/SCRIBEL.INI" <<INI
 [SCRIBEL]
 FILEPATH=$work
@@ -33,19 +34,23 @@ TRACE=0xFFFFFFFF
 [PDLNK]
 TRACE=0xFFFFFFFF
 INI
-"$bin/q7m-sim" --serial --pdlnk-ini "$work/PDLNK.INI" --com 3 --control "$work/sim.ctl" \
+"$bin/q7m-sim" --serial --pdlnk-ini "$work/PDLNK.INI" --com 3 --usb --control "$work/sim.ctl" \
   > "$work/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
 cat "$work/sim.out"
+grep -q '^ready' "$work/sim.out" || { echo "the emulator did not start" >&2; exit 1; }
 
 echo
 echo "== reader commands through the stack: reset, versions, status, counters, an unknown code"
 (cd "$work" && "$bin/q7m-exchange" COM3 C00 CV0 C10 CM0 CXX)
+echo
+echo "== the same stack over USB: reset, serial and model number, sensor levels"
+(cd "$work" && "$bin/q7m-exchange" USB C00 CUE CL0)
 
 echo
-echo "== the last trace records of that run ($work/q7m.trc)"
-"$bin/q7m-trace" "$work/q7m.trc" | tail -n 12
+echo "== the messages on the line, from the trace ring of that run (q7m-trace -l CMD:,RES: $work/q7m.trc)"
+"$bin/q7m-trace" -l CMD:,RES: "$work/q7m.trc" | tail -n 8
 "$bin/q7m-sim" ctl --control "$work/sim.ctl" quit >/dev/null
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=
