@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 
@@ -43,6 +44,8 @@ class Sim {
       waitpid(pid_, nullptr, 0);
     }
     if (output_) fclose(output_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
   const std::string& path() const { return path_; }
 
@@ -50,6 +53,7 @@ class Sim {
   Sim() {
     char dir[] = "/tmp/bench_portdrv_usb_XXXXXX";
     if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+    dir_ = dir;
     const std::string bus = std::string(dir) + "/bus";
     setenv("Q7M_HIDBUS_DIR", bus.c_str(), 1);
     char self[4096];
@@ -77,6 +81,7 @@ class Sim {
   }
   pid_t pid_ = -1;
   FILE* output_ = nullptr;
+  std::string dir_;
   std::string path_;
 };
 
