@@ -4,6 +4,7 @@
 // parser and one formatter.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ class FieldTable {
   };
 
   void Add(std::string name, std::string help, Getter get, Setter set = nullptr);
+  // An on/off field kept in *target.
+  void AddSwitch(std::string name, std::string help, bool* target);
+  // A number from min to max kept in *target; `refusal` says what is allowed.
+  void AddNumber(std::string name, std::string help, uint32_t min, uint32_t max,
+                 std::string refusal, uint32_t* target);
 
   // Case-insensitive lookup; null when unknown.
   const Field* Find(std::string_view name) const;

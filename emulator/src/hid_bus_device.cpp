@@ -219,22 +219,10 @@ void HidBusDevice::AddFields(FieldTable* t) {
         if (started_) path_ = HidBusDirectory() + "/" + busName_ + hidbus::kSocketSuffix;
         return std::string();
       });
-  t->Add(
-      "OpenTimeout", "ms a new connection has to send its open packet",
-      [this] { return std::to_string(openTimeoutMs_); },
-      [this](std::string_view v) {
-        uint64_t ms = 0;
-        if (!ParseUnsigned(v, 600000, &ms) || ms < 10) return std::string("10 to 600000 ms");
-        openTimeoutMs_ = static_cast<uint32_t>(ms);
-        return std::string();
-      });
-  t->Add(
-      "ReportDescriptor", "on: the identity carries a report descriptor",
-      [this] { return std::string(sendDescriptor_ ? "on" : "off"); },
-      [this](std::string_view v) {
-        if (!ParseSwitch(v, &sendDescriptor_)) return std::string("on or off");
-        return std::string();
-      });
+  t->AddNumber("OpenTimeout", "ms a new connection has to send its open packet", 10, 600000,
+               "10 to 600000 ms", &openTimeoutMs_);
+  t->AddSwitch("ReportDescriptor", "on: the identity carries a report descriptor",
+               &sendDescriptor_);
 }
 
 std::string HidBusDevice::Describe() const {

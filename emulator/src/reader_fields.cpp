@@ -141,30 +141,16 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
       [s] { return FormatList(s->counters); },
       [s](std::string_view v) { return SetList(&s->counters, v, 99999999); });
   for (size_t i = 0; i < kCounterCount; ++i) {
-    t->Add(
-        "Counter" + std::to_string(i + 1), "counter, 0 to 99999999",
-        [s, i] { return std::to_string(s->counters[i]); },
-        [s, i](std::string_view v) {
-          uint64_t n = 0;
-          if (!ParseUnsigned(v, 99999999, &n)) return std::string("a number from 0 to 99999999");
-          s->counters[i] = static_cast<uint32_t>(n);
-          return std::string();
-        });
+    t->AddNumber("Counter" + std::to_string(i + 1), "counter, 0 to 99999999", 0, 99999999,
+                 "a number from 0 to 99999999", &s->counters[i]);
   }
   t->Add(
       "Sensors", "the 4 sensor levels, comma-separated, 0 to 99",
       [s] { return FormatList(s->sensors); },
       [s](std::string_view v) { return SetList(&s->sensors, v, 99); });
   for (size_t i = 0; i < kSensorCount; ++i) {
-    t->Add(
-        "Sensor" + std::to_string(i + 1), "sensor level, 0 to 99",
-        [s, i] { return std::to_string(s->sensors[i]); },
-        [s, i](std::string_view v) {
-          uint64_t n = 0;
-          if (!ParseUnsigned(v, 99, &n)) return std::string("a number from 0 to 99");
-          s->sensors[i] = static_cast<uint32_t>(n);
-          return std::string();
-        });
+    t->AddNumber("Sensor" + std::to_string(i + 1), "sensor level, 0 to 99", 0, 99,
+                 "a number from 0 to 99", &s->sensors[i]);
   }
 
   t->Add(

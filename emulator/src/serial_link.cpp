@@ -53,22 +53,10 @@ void SerialLink::AddFields(FieldTable* t) {
         baud_ = static_cast<uint32_t>(baud);
         return std::string();
       });
-  t->Add(
-      "LineCheck", "on: ignore the host while its line settings differ from the reader's",
-      [this] { return std::string(lineCheck_ ? "on" : "off"); },
-      [this](std::string_view v) {
-        if (!ParseSwitch(v, &lineCheck_)) return std::string("on or off");
-        return std::string();
-      });
-  t->Add(
-      "FrameTimeout", "ms of silence after which a half-received frame is dropped",
-      [this] { return std::to_string(frameTimeoutMs_); },
-      [this](std::string_view v) {
-        uint64_t ms = 0;
-        if (!ParseUnsigned(v, 60000, &ms) || ms == 0) return std::string("1 to 60000 ms");
-        frameTimeoutMs_ = static_cast<uint32_t>(ms);
-        return std::string();
-      });
+  t->AddSwitch("LineCheck", "on: ignore the host while its line settings differ from the reader's",
+               &lineCheck_);
+  t->AddNumber("FrameTimeout", "ms of silence after which a half-received frame is dropped", 1,
+               60000, "1 to 60000 ms", &frameTimeoutMs_);
   t->Add("Dsr", "DSR as the reader drives it (read-only; see dsr-off)",
          [this] { return std::string(dsrOff_ ? "off" : "on"); });
 }
