@@ -122,7 +122,7 @@ uint32_t clsFindHID::FindNext(PDLNK_FIND_INFO* record) {
     if (!setup_.GetDeviceInterfaceDetail(list_, &interface_, detail, required, nullptr, nullptr)) {
       Q7M_TRACE(
           kTraceHidError,
-          "E:clsFindHID::FindNext: SetupDiGetDeviceInterfaceDetailA Failure(RequiredSize=%08X)",
+          "E:clsFindHID::FindNext: SetupDiGetDeviceInterfaceDetail Failure(RequiredSize=%08X)",
           required);
       m_lpDetail.reset();
       return kPdSystemError;
