@@ -189,7 +189,7 @@ uint32_t clsDevice::DeviceSend(const uint8_t* message, uint32_t length, uint32_t
     std::lock_guard<std::mutex> device(deviceLock_);
     SessionKeyRecord* record = SessionKey();
     SessionKeyRecord* key = nullptr;
-    if (record->cryptoMode != 0) key = record;
+    if (LoadCryptoMode(*record) != 0) key = record;
     if (key != nullptr && Crypto() == nullptr)
       r = SystemError(Q7M_ERROR_OUTOFMEMORY);
     else
@@ -207,7 +207,7 @@ uint32_t clsDevice::DeviceReceive(uint8_t* buffer, uint32_t size, uint32_t* rece
     std::lock_guard<std::mutex> device(deviceLock_);
     SessionKeyRecord* record = SessionKey();
     SessionKeyRecord* key = nullptr;
-    if (record->cryptoMode != 0) key = record;
+    if (LoadCryptoMode(*record) != 0) key = record;
     if (key != nullptr && Crypto() == nullptr)
       r = SystemError(Q7M_ERROR_OUTOFMEMORY);
     else
@@ -219,7 +219,7 @@ uint32_t clsDevice::DeviceReceive(uint8_t* buffer, uint32_t size, uint32_t* rece
 
 uint32_t clsDevice::GetCryptoMode(int* mode) {
   if (uint32_t r = EnterSession(); r != kPdOk) return r;
-  *mode = static_cast<int>(SessionKey()->cryptoMode);
+  *mode = static_cast<int>(LoadCryptoMode(*SessionKey()));
   LeaveSession();
   return kPdOk;
 }
@@ -228,20 +228,24 @@ uint32_t clsDevice::ImportSessionKey(const void* key, const void* exchangeKey, i
   if (key == nullptr) {
     if (m_ShareMemory) {
       if (uint32_t r = m_ShareMemory->Lock(Q7M_INFINITE); r != kPdOk) return r;
-      Area()->sessionKey.cryptoMode = 0;
+      StoreCryptoMode(&Area()->sessionKey, 0);
       m_ShareMemory->Unlock();
     } else {
-      localKey_.cryptoMode = 0;
+      StoreCryptoMode(&localKey_, 0);
     }
     return kPdOk;
   }
-  CryptoEngine* crypto = Crypto();
-  if (crypto == nullptr) return SystemError(Q7M_ERROR_OUTOFMEMORY);
   if (uint32_t r = EnterSession(); r != kPdOk) return r;
   uint32_t r;
   {
+    // The engine is made under the device lock: a running exchange of
+    // another thread makes it there too when its message is encrypted.
     std::lock_guard<std::mutex> device(deviceLock_);
-    r = crypto->ImportSessionKey(SessionKey(), key, exchangeKey, static_cast<uint32_t>(keyType));
+    CryptoEngine* crypto = Crypto();
+    if (crypto == nullptr)
+      r = SystemError(Q7M_ERROR_OUTOFMEMORY);
+    else
+      r = crypto->ImportSessionKey(SessionKey(), key, exchangeKey, static_cast<uint32_t>(keyType));
   }
   LeaveSession();
   return r;

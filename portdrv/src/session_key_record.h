@@ -3,6 +3,7 @@
 // format: 36 bytes, 32-bit little-endian integers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +20,18 @@ static_assert(offsetof(SessionKeyRecord, cryptoMode) == 0);
 static_assert(offsetof(SessionKeyRecord, keyGeneration) == 4);
 static_assert(offsetof(SessionKeyRecord, keyType) == 8);
 static_assert(offsetof(SessionKeyRecord, keyMaterial) == 12);
+
+// The flag is switched off under the area lock (unshared: the table lock)
+// while an exchange of another thread reads it under the session mutex and
+// the device lock; the two hold no lock in common, so the flag itself is
+// read and written atomically.
+inline uint32_t LoadCryptoMode(const SessionKeyRecord& record) {
+  return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(record.cryptoMode))
+      .load(std::memory_order_relaxed);
+}
+inline void StoreCryptoMode(SessionKeyRecord* record, uint32_t mode) {
+  std::atomic_ref<uint32_t>(record->cryptoMode).store(mode, std::memory_order_relaxed);
+}
 
 constexpr uint32_t kKeyTypeDes = 1;
 constexpr uint32_t kKeyTypeTripleDes = 3;
