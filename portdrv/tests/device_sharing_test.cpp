@@ -14,6 +14,8 @@
 
 #include "cls_com_list.h"
 #include "q7m/common/cls_share_memory.h"
+#include "q7m/platform_sys.h"
+#include "q7m/trace_client.h"
 #include "q7m_test.h"
 #include "shared_device_area.h"
 #include "test_device.h"
@@ -35,11 +37,18 @@ std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
+void TraceAnchor() {}
+
 // A process that opens the device shared and obeys one command per line:
 // open, close, send, receive, cancel, reset, quit. It answers each with
-// "<command> <result> [slot fd]".
+// "<command> <result> [slot fd]". Given a second argument, it traces
+// everything into the ring that directory's SCRIBEL.INI configures.
 Q7M_CHILD(Sharer) {
   const std::string path = args.at(0);
+  if (args.size() > 1) {
+    if (::chdir(args[1].c_str()) != 0) return 2;
+    q7m::LibraryTrace().Attach(reinterpret_cast<const void*>(&TraceAnchor));
+  }
   q7m::clsComList table(nullptr, &MakeTestDevice);
   int handle = -1;
   for (std::string line; q7mtest::Hear(&line);) {
@@ -87,9 +96,11 @@ class DeviceSharingTest : public ::testing::Test {
     int slot = -1;
     int fd = -1;
   };
-  Opened Open(ChildProcess& p) {
+  Opened Open(ChildProcess& p, const std::string& traceDir = "") {
     if (p.pid() < 0) {
-      EXPECT_TRUE(p.Start("Sharer", {device_}));
+      std::vector<std::string> args{device_};
+      if (!traceDir.empty()) args.push_back(traceDir);
+      EXPECT_TRUE(p.Start("Sharer", args));
     }
     Opened o;
     std::string line;
@@ -123,6 +134,27 @@ class DeviceSharingTest : public ::testing::Test {
     int n = 0;
     for (const q7m::HandleSlot& s : Area()->slots) n += s.inUse != 0;
     return n;
+  }
+
+  // A directory whose SCRIBEL.INI has a sharer trace every line of the
+  // device table and the sharing machinery (this program's own section).
+  std::string TraceDir() {
+    const std::string dir = q7mtest::MakeTempDir("trace");
+    char base[256];
+    EXPECT_GT(Q7M_GetModuleBaseName(nullptr, base, sizeof base), 0u);
+    q7mtest::WriteFile(dir + "/SCRIBEL.INI",
+                       "[SCRIBEL]\nFILEPATH=" + dir +
+                           "\nFILENAME=trace.log\nRECORDLENGTH=200\nMAXRECORD=500\n"
+                           "FILEFLUSH=OFF\n[" +
+                           base + "]\nTRACE=0xFFFFFFFF\n");
+    return dir;
+  }
+  // Whether the ring in `dir` holds a record whose text starts with `text`.
+  static bool Traced(const std::string& dir, const std::string& text) {
+    const std::string ring = q7mtest::ReadFile(dir + "/trace.log");
+    for (size_t at = ring.find(text); at != std::string::npos; at = ring.find(text, at + 1))
+      if (at >= 40 && ring.compare(at - 1, 1, ",") == 0) return true;
+    return false;
   }
 
   std::string device_;
@@ -169,12 +201,22 @@ TEST_F(DeviceSharingTest, KilledProcessSlotIsFreedByTheNextOpen) {
   a.Wait();
   EXPECT_EQ(Area()->slots[0].inUse, 1u);  // nobody cleared it
 
-  const Opened ob = Open(b);
+  const std::string trace = TraceDir();
+  const Opened ob = Open(b, trace);
   ASSERT_EQ(ob.result, 0u);
   // The stale slot was freed, so the newcomer's own registration lands in it.
   EXPECT_EQ(ob.slot, 0);
   EXPECT_EQ(SlotsInUse(), 1);
   EXPECT_EQ(Area()->slots[0].processId, static_cast<uint32_t>(b.pid()));
+
+  // The newcomer tells why it opened the reader itself.
+  ASSERT_TRUE(b.WriteLine("quit"));
+  EXPECT_EQ(b.Wait(), 0);
+  EXPECT_TRUE(Traced(trace, "E:clsDevice::CreateMutexDeviceHandle: Mutex:Open Failure(APIerror:"));
+  EXPECT_TRUE(Traced(
+      trace, "E:clsDevice::DuplecateDeviceHandle: CreateMutexDeviceHandle Failure(000007D2)"));
+  EXPECT_TRUE(
+      Traced(trace, "E:clsDevice::DuplecateDevice: DuplecateDeviceHandle Failure(APIerror:"));
 }
 
 TEST_F(DeviceSharingTest, CancelReachesEverySharerUntilReset) {
@@ -206,9 +248,16 @@ TEST_F(DeviceSharingTest, SixtyFourSlotsThenTheRegistryIsFull) {
   int h = 7;
   EXPECT_EQ(table.Open(device_.c_str(), true, &h), q7m::kPdSlotsFull);
   EXPECT_EQ(h, -1);
-  // Another process gets the same answer, not "no reader".
+  // Another process gets the same answer, not "no reader", and says why.
   ChildProcess other;
-  EXPECT_EQ(Open(other).result, q7m::kPdSlotsFull);
+  const std::string trace = TraceDir();
+  EXPECT_EQ(Open(other, trace).result, q7m::kPdSlotsFull);
+  ASSERT_TRUE(other.WriteLine("quit"));
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_TRUE(Traced(trace, "I:clsDevice::RegisterDeviceHandle: Buffer Over(0000000A)"));
+  EXPECT_TRUE(
+      Traced(trace, "I:clsDevice::DuplecateDevice: RegisterDeviceHandle Failure(APIerror:"));
+  EXPECT_FALSE(Traced(trace, "I:clsComList::Open: Com->Open Failure"));
   // An unshared open never uses the registry.
   EXPECT_EQ(table.Open(device_.c_str(), false, &h), 0u);
   EXPECT_EQ(table.Close(h), 0u);
@@ -302,6 +351,40 @@ TEST(DeviceTable, OneExchangeAtATimePerDevice) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(q7mtest::TestDevice::maxRunning, 1);
   EXPECT_EQ(q7mtest::ReadFile(device).size(), 20u);
+}
+
+TEST(DeviceTable, SwitchingTheCryptoModeOffWhileExchangesRun) {
+  // The switch-off runs under the table lock alone, beside a running
+  // exchange that reads the flag (ThreadSanitizer watches the two).
+  const std::string device = q7mtest::MakeTempDir("reader") + "/reader";
+  q7mtest::WriteFile(device, "");
+  q7m::clsComList table(nullptr, &MakeTestDevice);
+  int h = -1;
+  ASSERT_EQ(table.Open(device.c_str(), false, &h), 0u);
+  constexpr int kRounds = 50;
+  std::thread sender([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      EXPECT_EQ(table.RunBusy(h,
+                              [](q7m::clsDevice& d) {
+                                return d.DeviceSend(reinterpret_cast<const uint8_t*>("x"), 1, 0);
+                              }),
+                0u);
+    }
+  });
+  const uint8_t key[24] = {};
+  for (int i = 0; i < kRounds; ++i) {
+    EXPECT_EQ(table.RunLocked(
+                  h, [](q7m::clsDevice& d) { return d.ImportSessionKey(nullptr, nullptr, 1); }),
+              0u);
+    EXPECT_EQ(
+        table.RunLocked(h, [&](q7m::clsDevice& d) { return d.ImportSessionKey(key, key, 1); }),
+        q7m::kPdNotSupported);
+  }
+  sender.join();
+  int mode = -1;
+  EXPECT_EQ(table.RunBusy(h, [&](q7m::clsDevice& d) { return d.GetCryptoMode(&mode); }), 0u);
+  EXPECT_EQ(mode, 0);
+  EXPECT_EQ(q7mtest::ReadFile(device).size(), static_cast<size_t>(kRounds));
 }
 
 TEST(DeviceTable, CloseCancelsARunningExchangeAndWaitsForIt) {
