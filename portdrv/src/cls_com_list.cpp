@@ -42,8 +42,14 @@ int clsComList::FreeIndex() {
 
 uint32_t clsComList::Open(const char* deviceName, bool share, int* handle) {
   *handle = -1;
-  std::shared_ptr<Entry> entry(new (std::nothrow) Entry());
-  if (!entry) return SystemError(Q7M_ERROR_OUTOFMEMORY);
+  // The entry and its reference count come in one allocation, whose
+  // failure is a result code here like every other shortage.
+  std::shared_ptr<Entry> entry;
+  try {
+    entry = std::make_shared<Entry>();
+  } catch (const std::bad_alloc&) {
+    return SystemError(Q7M_ERROR_OUTOFMEMORY);
+  }
   entry->idleEvent = Q7M_CreateEvent(1, 0, nullptr);
   if (entry->idleEvent == nullptr) {
     Q7M_TRACE(kTraceDeviceError, "E:clsComList::Open: CreateEvent Failure(APIerror%08X)",

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "cls_device.h"
 #include "pdlnk_result.h"
@@ -78,9 +77,13 @@ uint32_t clsDevice::OpenShared(const char* devicePath) {
 }
 
 uint32_t clsDevice::CreateCancelEvent(const char* devicePath) {
-  std::string name;
-  if (shared_) name = ComposeObjectName(devicePath, "EvtCancel");
-  cancelEvent_ = Q7M_CreateEvent(1, 0, shared_ ? name.c_str() : nullptr);
+  // Composing the name can run out of memory; it then fails as the event
+  // would (MakeName leaves the error), never as an exception out of here.
+  const char* name = shared_ ? MakeName(devicePath, "EvtCancel") : nullptr;
+  if (!shared_ || name != nullptr) {
+    cancelEvent_ = Q7M_CreateEvent(1, 0, name);
+    FreeName();
+  }
   if (cancelEvent_ == nullptr) {
     Q7M_TRACE(kTraceDeviceError,
               "E:clsDevice::CreateCancelEvent: CreateEvent Failure(APIerror:%08X)",

@@ -33,6 +33,9 @@ __attribute__((constructor)) static void PdlnkAttach() {
   // The random padding of encrypted messages uses the C library generator.
   std::srand(Q7M_GetTickCount());
   LibraryTrace().Attach(LibraryAnchor());
+  // A shared object's constructor cannot refuse the load. Without a table
+  // the library stays loaded but every export answers as an uninitialised
+  // one: 1000 with ERROR_OUTOFMEMORY from PDLNK_Open, 1 from the others.
   gDeviceTable = new (std::nothrow) clsComList(LibraryAnchor());
   if (gDeviceTable == nullptr) Q7M_SetLastError(Q7M_ERROR_OUTOFMEMORY);
 }
