@@ -3,7 +3,9 @@
 // registry and the cancel event that all sharers see. Real processes, with
 // a file standing in for the reader.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <linux/kcmp.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -39,15 +41,33 @@ std::vector<std::string> Words(const std::string& line) {
 
 void TraceAnchor() {}
 
+// Gives up the capability to reach into other processes (a no-op for a
+// process that never had it), as an ordinary user's process is.
+bool DropPtraceCapability() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  data[CAP_SYS_PTRACE / 32].effective &= ~(1u << (CAP_SYS_PTRACE % 32));
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
 // A process that opens the device shared and obeys one command per line:
 // open, close, send, receive, cancel, reset, quit. It answers each with
-// "<command> <result> [slot fd]". Given a second argument, it traces
-// everything into the ring that directory's SCRIBEL.INI configures.
+// "<command> <result> [slot fd]". Options after the device path:
+// "trace=DIR" traces everything into the ring that DIR's SCRIBEL.INI
+// configures; "private" keeps other processes of the user from taking its
+// descriptors (not dumpable), "no-ptrace" drops the power to take them.
 Q7M_CHILD(Sharer) {
   const std::string path = args.at(0);
-  if (args.size() > 1) {
-    if (::chdir(args[1].c_str()) != 0) return 2;
-    q7m::LibraryTrace().Attach(reinterpret_cast<const void*>(&TraceAnchor));
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i].rfind("trace=", 0) == 0) {
+      if (::chdir(args[i].c_str() + 6) != 0) return 2;
+      q7m::LibraryTrace().Attach(reinterpret_cast<const void*>(&TraceAnchor));
+    } else if (args[i] == "private") {
+      if (::prctl(PR_SET_DUMPABLE, 0) != 0) return 3;
+    } else if (args[i] == "no-ptrace") {
+      if (!DropPtraceCapability()) return 4;
+    }
   }
   q7m::clsComList table(nullptr, &MakeTestDevice);
   int handle = -1;
@@ -96,10 +116,10 @@ class DeviceSharingTest : public ::testing::Test {
     int slot = -1;
     int fd = -1;
   };
-  Opened Open(ChildProcess& p, const std::string& traceDir = "") {
+  Opened Open(ChildProcess& p, const std::vector<std::string>& options = {}) {
     if (p.pid() < 0) {
       std::vector<std::string> args{device_};
-      if (!traceDir.empty()) args.push_back(traceDir);
+      args.insert(args.end(), options.begin(), options.end());
       EXPECT_TRUE(p.Start("Sharer", args));
     }
     Opened o;
@@ -190,6 +210,36 @@ TEST_F(DeviceSharingTest, SecondProcessTakesOverTheFirstOnesHandle) {
   EXPECT_EQ(SlotsInUse(), 2);
 }
 
+TEST_F(DeviceSharingTest, RefusedTakeOverOpensTheReaderAnewAndKeepsTheOwnersSlot) {
+  // The kernel hands over another process's descriptor only with
+  // ptrace-level permission: here the first sharer is not dumpable and the
+  // second lacks the capability, whoever runs the test.
+  ChildProcess a, b;
+  const Opened oa = Open(a, {"private"});
+  ASSERT_EQ(oa.result, 0u);
+  const std::string trace = TraceDir();
+  const Opened ob = Open(b, {"no-ptrace", "trace=" + trace});
+  ASSERT_EQ(ob.result, 0u);
+  EXPECT_EQ(ob.slot, 1);
+  EXPECT_FALSE(SameFile(a, oa.fd, b, ob.fd));
+  // The owner is alive: its slot is not taken for a stale one.
+  q7m::SharedDeviceArea* area = Area();
+  EXPECT_EQ(SlotsInUse(), 2);
+  EXPECT_EQ(area->slots[0].processId, static_cast<uint32_t>(a.pid()));
+  EXPECT_EQ(area->slots[0].handleValue, static_cast<uint32_t>(oa.fd));
+  EXPECT_EQ(area->slots[1].processId, static_cast<uint32_t>(b.pid()));
+  // Both still meet in one cancel event.
+  EXPECT_EQ(Ask(a, "cancel"), "cancel 0");
+  EXPECT_EQ(Ask(b, "send"), "send 3");
+  EXPECT_EQ(Ask(b, "reset"), "reset 0");
+  EXPECT_EQ(Ask(a, "send"), "send 0");
+
+  ASSERT_TRUE(b.WriteLine("quit"));
+  EXPECT_EQ(b.Wait(), 0);
+  EXPECT_TRUE(Traced(
+      trace, "E:clsDevice::DuplecateDevice: DuplecateDeviceHandle Failure(APIerror:00000005)"));
+}
+
 TEST_F(DeviceSharingTest, KilledProcessSlotIsFreedByTheNextOpen) {
   ChildProcess a, b;
   const Opened oa = Open(a);
@@ -202,7 +252,7 @@ TEST_F(DeviceSharingTest, KilledProcessSlotIsFreedByTheNextOpen) {
   EXPECT_EQ(Area()->slots[0].inUse, 1u);  // nobody cleared it
 
   const std::string trace = TraceDir();
-  const Opened ob = Open(b, trace);
+  const Opened ob = Open(b, {"trace=" + trace});
   ASSERT_EQ(ob.result, 0u);
   // The stale slot was freed, so the newcomer's own registration lands in it.
   EXPECT_EQ(ob.slot, 0);
@@ -251,7 +301,7 @@ TEST_F(DeviceSharingTest, SixtyFourSlotsThenTheRegistryIsFull) {
   // Another process gets the same answer, not "no reader", and says why.
   ChildProcess other;
   const std::string trace = TraceDir();
-  EXPECT_EQ(Open(other, trace).result, q7m::kPdSlotsFull);
+  EXPECT_EQ(Open(other, {"trace=" + trace}).result, q7m::kPdSlotsFull);
   ASSERT_TRUE(other.WriteLine("quit"));
   EXPECT_EQ(other.Wait(), 0);
   EXPECT_TRUE(Traced(trace, "I:clsDevice::RegisterDeviceHandle: Buffer Over(0000000A)"));
