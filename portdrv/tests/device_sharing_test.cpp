@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -198,9 +199,25 @@ TEST_F(DeviceSharingTest, SecondProcessTakesOverTheFirstOnesHandle) {
   EXPECT_EQ(area->slots[0].handleValue, static_cast<uint32_t>(oa.fd));
   EXPECT_EQ(area->slots[1].processId, static_cast<uint32_t>(b.pid()));
 
+  // The handle mutex that keeps slot 0 alive, found by its name alone.
+  const q7m::HandleSlot& s0 = area->slots[0];
+  char name[80];
+  std::snprintf(name, sizeof name, "OpenHandle%04u%02u%02u%02u%02u%02u%08X%08X%08X",
+                s0.createdUtc.wYear, s0.createdUtc.wMonth, s0.createdUtc.wDay, s0.createdUtc.wHour,
+                s0.createdUtc.wMinute, s0.createdUtc.wSecond, s0.createdTick, s0.processId,
+                s0.handleValue);
+  {
+    q7m::clsMutex handleMutex;
+    EXPECT_EQ(handleMutex.Create(name, false, q7m::kMayOpen), 0u) << name;
+  }
+
   // After the first closes, a third takes over the second's handle and
   // reuses the freed slot.
   EXPECT_EQ(Ask(a, "close"), "close 0");
+  {
+    q7m::clsMutex handleMutex;
+    EXPECT_EQ(handleMutex.Create(name, false, q7m::kMayOpen), q7m::kMutexCreated) << name;
+  }
   EXPECT_EQ(area->slots[0].inUse, 0u);
   EXPECT_EQ(area->slots[0].handleValue, q7m::kNoHandleValue);
   const Opened oc = Open(c);
