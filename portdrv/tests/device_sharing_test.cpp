@@ -2,6 +2,7 @@
 // device area, taking over another process's handle, stale slots, the full
 // registry and the cancel event that all sharers see. Real processes, with
 // a file standing in for the reader.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <linux/kcmp.h>
@@ -63,6 +64,12 @@ Q7M_CHILD(Sharer) {
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i].rfind("trace=", 0) == 0) {
       if (::chdir(args[i].c_str() + 6) != 0) return 2;
+      // The trace library lives beside the libraries, not beside this
+      // program, and a sanitizer's dlopen wrapper searches without this
+      // program's run path: load it from there, so loading it by name
+      // finds it already there.
+      const std::string scribel = q7mtest::BuildLibDir() + "/libSCRIBEL.so";
+      if (::dlopen(scribel.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr) return 5;
       q7m::LibraryTrace().Attach(reinterpret_cast<const void*>(&TraceAnchor));
     } else if (args[i] == "private") {
       if (::prctl(PR_SET_DUMPABLE, 0) != 0) return 3;
