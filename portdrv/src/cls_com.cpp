@@ -88,6 +88,7 @@ uint32_t clsCom::MakeResource(const char* /*devicePath*/) {
   if (uint32_t r = CreateEvents(); r != kPdOk) return r;
 
   modemLines_ = serial::HasModemLines(deviceHandle_);
+  dsrLevel_ = serial::DsrPresent(deviceHandle_);
   dsrSeen_ = false;
   lastSendTick_.store(Q7M_GetTickCount());
   linkState_ = serial::kStateIdle;
