@@ -57,6 +57,9 @@ uint32_t clsCom::ConfigurePort() {
     return kPdSystemError;
   }
   savedSettings_ = current;
+  // The kernel sizes a terminal's queues itself, and there is no event
+  // mask to set: the I/O thread waits for readability, takes line errors
+  // from the error counters and looks at DSR itself.
   // Whatever was queued before we owned the port is not ours.
   tcflush(deviceHandle_, TCIOFLUSH);
   if (!serial::ApplyLineSettings(deviceHandle_, current, speed)) return kPdSystemError;
@@ -95,6 +98,8 @@ uint32_t clsCom::MakeResource(const char* /*devicePath*/) {
   DsrCheck();
   counters_.Reset(deviceHandle_);
   running_.store(true);
+  // Started last rather than created suspended and resumed: everything it
+  // touches is ready by now.
   try {
     ioThread_ = std::thread(&clsCom::IoThreadMain, this);
   } catch (...) {

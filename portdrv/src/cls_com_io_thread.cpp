@@ -69,6 +69,9 @@ void clsCom::Notify(uint32_t event) {
   }
 }
 
+// The receiver takes one byte at a time, but the port is read a chunk per
+// system call; bytes past the end of a run stay in the chunk for the next
+// run, as they would stay in the port's input queue.
 clsCom::ReadResult clsCom::ReadByte(uint8_t* byte) {
   for (;;) {
     if (chunkPos_ < chunkLength_) {

@@ -207,6 +207,7 @@ speed_t HostSpeed(const std::string& pty) {
 TEST_F(SerialLinkTest, BaudRateFromTheNameTheIniFileOrTheDefault) {
   ASSERT_TRUE(StartReader(""));
   ASSERT_TRUE(Open("COM2"));
+  ASSERT_GE(HeldDescriptor(sim_.ptyPath()), 0);
   EXPECT_EQ(HostSpeed(sim_.ptyPath()), B38400);
   EXPECT_EQ(Exchange("C10").substr(0, 3), "P10");
   PDLNK_Close(handle_);
