@@ -131,7 +131,7 @@ uint32_t clsCom::RunReceiver(bool discard, uint32_t code) {
 void clsCom::WatchDsrLine() {
   // Both edges count, as a port's DSR-change event does: a drop must reset
   // the DSR event at once, or a sender would go on writing to a reader that
-  // is not ready and see a time-out instead of "DSR off".
+  // is not ready and see a time-out instead of the answer "not ready".
   const bool present = DsrPresent(deviceHandle_);
   if (present == dsrLevel_) return;
   dsrLevel_ = present;
