@@ -167,10 +167,16 @@ void Exchange(const ExecuteRequest& request, bool eot, ExchangeOutcome* out) {
 void Q7M_API AsyncWorker(void* argument) {
   auto* request = static_cast<ExecuteRequest*>(argument);
   DeviceSession* session = request->session;
+  const Q7M_HANDLE completionEvent = request->completionEvent;
   ExecuteMain(*request);
-  Q7M_SetEvent(request->completionEvent);
   delete request;
+  // The session is let go before the caller hears of the end: a caller that
+  // closes the session as soon as its event is signalled must find it idle,
+  // or the close would take the worker for a running exchange and cancel
+  // the device under every other process that shares it. Nothing here
+  // touches the session after this.
   sessions::Release(session);
+  Q7M_SetEvent(completionEvent);
 }
 
 }  // namespace

@@ -19,6 +19,9 @@ struct State {
   Script script;
   Record record;
   bool cancelled = false;
+  // Counts cancels, so a blocked receive learns of one even when the port
+  // was re-armed before it woke up.
+  uint64_t cancels = 0;
   bool blocked = false;
   bool go = false;
   std::set<int> open;  // handles given out and not closed
@@ -138,13 +141,15 @@ uint32_t PDLNK_Receive(int handle, char* buffer, int bufferSize, int* received, 
   const fakepd::Receive step = s.script.receives.front();
   s.script.receives.pop_front();
   if (step.waitForCancel || step.waitForGo) {
+    const uint64_t cancelsBefore = s.cancels;
     s.blocked = true;
     s.go = false;
     s.changed.notify_all();
-    s.changed.wait(guard, [&] { return s.cancelled || s.go || !s.IsOpen(handle); });
+    s.changed.wait(guard,
+                   [&] { return s.cancels != cancelsBefore || s.go || !s.IsOpen(handle); });
     s.blocked = false;
     if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
-    if (s.cancelled) return PDLNK_CANCELLED;
+    if (s.cancels != cancelsBefore) return PDLNK_CANCELLED;
   }
   if (step.code != PDLNK_SUCCESS) {
     Q7M_SetLastError(step.lastError);
@@ -164,6 +169,7 @@ uint32_t PDLNK_CancelIO(int handle) {
   ++s.record.cancelCalls;
   if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   s.cancelled = true;
+  ++s.cancels;
   s.changed.notify_all();
   return PDLNK_SUCCESS;
 }
