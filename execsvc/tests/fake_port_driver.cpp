@@ -145,8 +145,7 @@ uint32_t PDLNK_Receive(int handle, char* buffer, int bufferSize, int* received, 
     s.blocked = true;
     s.go = false;
     s.changed.notify_all();
-    s.changed.wait(guard,
-                   [&] { return s.cancels != cancelsBefore || s.go || !s.IsOpen(handle); });
+    s.changed.wait(guard, [&] { return s.cancels != cancelsBefore || s.go || !s.IsOpen(handle); });
     s.blocked = false;
     if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
     if (s.cancels != cancelsBefore) return PDLNK_CANCELLED;
