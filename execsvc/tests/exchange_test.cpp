@@ -317,10 +317,23 @@ TEST_F(Exchange, CancelEndsAWaitingExchangeWithTheEndOfTransmission) {
   script.receives = {stuck, Frame("E")};
   Open(script);
 
+  // By the time the cancel re-arms the port, the cancelled exchange has
+  // stored its outcome: nothing of it can land on the end-of-transmission
+  // exchange's stores that follow.
+  uint32_t resultAtReset = 0xFFFFFFFFu;
+  uint32_t responseLengthAtReset = 0xFFFFFFFFu;
+  fakepd::OnReset([&] {
+    resultAtReset = block_->result();
+    responseLengthAtReset = block_->responseLength();
+  });
+  block_->SetWord(3352, 5);  // a response of an earlier exchange
+
   uint32_t exchangeResult = 0xFFFFFFFFu;
   std::thread exchange([&] { exchangeResult = Run("C10", nullptr, 30); });
   ASSERT_TRUE(fakepd::WaitUntilBlocked());
   EXPECT_EQ(SEQUOR_Cancel(handle_), SEQUOR_SUCCESS);
+  EXPECT_EQ(resultAtReset, SEQUOR_CANCELLED);
+  EXPECT_EQ(responseLengthAtReset, 0u);
   exchange.join();
   EXPECT_EQ(exchangeResult, SEQUOR_CANCELLED);
 

@@ -25,6 +25,7 @@ struct State {
   bool blocked = false;
   bool go = false;
   std::set<int> open;  // handles given out and not closed
+  std::function<void()> onReset;
   int nextHandle = 5;
 
   bool IsOpen(int handle) const { return open.count(handle) != 0; }
@@ -44,6 +45,13 @@ void Reset(const Script& script) {
   s.record = Record();
   s.cancelled = s.blocked = s.go = false;
   s.open.clear();
+  s.onReset = nullptr;
+}
+
+void OnReset(std::function<void()> hook) {
+  State& s = TheState();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.onReset = std::move(hook);
 }
 
 void SetCloseResult(uint32_t result) {
@@ -175,6 +183,12 @@ uint32_t PDLNK_CancelIO(int handle) {
 
 uint32_t PDLNK_ResetIO(int handle) {
   State& s = TheState();
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    hook = s.onReset;
+  }
+  if (hook) hook();
   std::lock_guard<std::mutex> guard(s.lock);
   ++s.record.resetCalls;
   if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
