@@ -15,13 +15,24 @@ constexpr uint32_t kOverhead = sizeof(ShareMemoryHeader) + kReservedTail;
 
 // The header is read by threads that do not hold the lock (the nesting
 // check) while the holder writes it; access it atomically. Only the holder
-// writes, so relaxed order is enough: a non-holder only needs to see that
-// the block is not its own.
+// writes. The owner fields of the previous hold stay behind when it ends, so
+// a thread that held the lock last finds its own thread id and stamp there;
+// it must never see a new holder's lockCount together with those stale
+// owner fields, or it would take the new hold for its own and nest into it.
+// A new holder therefore writes the owner fields first and publishes them
+// with lockCount (release), and the nesting check reads lockCount first
+// (acquire).
 uint32_t Load(uint32_t& field) {
   return std::atomic_ref<uint32_t>(field).load(std::memory_order_relaxed);
 }
 void Store(uint32_t& field, uint32_t value) {
   std::atomic_ref<uint32_t>(field).store(value, std::memory_order_relaxed);
+}
+uint32_t LoadCount(uint32_t& lockCount) {
+  return std::atomic_ref<uint32_t>(lockCount).load(std::memory_order_acquire);
+}
+void StoreCount(uint32_t& lockCount, uint32_t value) {
+  std::atomic_ref<uint32_t>(lockCount).store(value, std::memory_order_release);
 }
 
 }  // namespace
@@ -68,11 +79,11 @@ uint32_t clsShareMemory::Create(const char* base, uint32_t dataSize) {
   if (created) {
     // We made the guard and own it: nobody else can be inside the block
     // until it is initialised and released.
-    stamp_ = NewLockStamp();
+    stamp_.store(NewLockStamp(), std::memory_order_relaxed);
     ShareMemoryHeader* header = Header();
-    Store(header->lockCount, 0);
     Store(header->ownerThread, Q7M_GetCurrentThreadId());
-    Store(header->ownerStamp, stamp_);
+    Store(header->ownerStamp, stamp_.load(std::memory_order_relaxed));
+    StoreCount(header->lockCount, 0);
     InitializeData();
     Release();
   }
@@ -94,11 +105,11 @@ uint32_t clsShareMemory::Lock(uint32_t milliseconds) {
   }
   ShareMemoryHeader* header = Header();
   const uint32_t me = Q7M_GetCurrentThreadId();
-  const uint32_t count = Load(header->lockCount);
+  const uint32_t count = LoadCount(header->lockCount);
   if (count != 0) {
     if (Load(header->ownerThread) == me) {
-      if (Load(header->ownerStamp) == stamp_) {
-        Store(header->lockCount, count + 1);  // nested hold of this object
+      if (Load(header->ownerStamp) == stamp_.load(std::memory_order_relaxed)) {
+        StoreCount(header->lockCount, count + 1);  // nested hold of this object
         return kOk;
       }
       // Another object of this same thread holds the block. The guard is
@@ -126,21 +137,23 @@ uint32_t clsShareMemory::Lock(uint32_t milliseconds) {
 }
 
 void clsShareMemory::TakeHold(ShareMemoryHeader* header, uint32_t thread) {
-  stamp_ = NewLockStamp();
-  Store(header->lockCount, 1);
+  const uint32_t stamp = NewLockStamp();
+  stamp_.store(stamp, std::memory_order_relaxed);
   Store(header->ownerThread, thread);
-  Store(header->ownerStamp, stamp_);
+  Store(header->ownerStamp, stamp);
+  StoreCount(header->lockCount, 1);  // publishes the owner fields above
 }
 
 void clsShareMemory::Unlock() {
   if (view_ == nullptr) return;
   ShareMemoryHeader* header = Header();
-  if (Load(header->ownerThread) != Q7M_GetCurrentThreadId() || Load(header->ownerStamp) != stamp_) {
+  uint32_t count = LoadCount(header->lockCount);
+  if (count == 0) return;
+  if (Load(header->ownerThread) != Q7M_GetCurrentThreadId() ||
+      Load(header->ownerStamp) != stamp_.load(std::memory_order_relaxed)) {
     return;
   }
-  uint32_t count = Load(header->lockCount);
-  if (count == 0) return;
-  Store(header->lockCount, count - 1);
+  StoreCount(header->lockCount, count - 1);
   if (count == 1) Release();
 }
 
@@ -150,9 +163,10 @@ void clsShareMemory::Destroy() {
     // A hold still open through this object is given up, or the block
     // would stay locked for every process until this thread ends.
     ShareMemoryHeader* header = Header();
-    if (Load(header->lockCount) != 0 && Load(header->ownerThread) == Q7M_GetCurrentThreadId() &&
-        Load(header->ownerStamp) == stamp_) {
-      Store(header->lockCount, 0);
+    if (LoadCount(header->lockCount) != 0 &&
+        Load(header->ownerThread) == Q7M_GetCurrentThreadId() &&
+        Load(header->ownerStamp) == stamp_.load(std::memory_order_relaxed)) {
+      StoreCount(header->lockCount, 0);
       Release();
     }
     Q7M_UnmapViewOfFile(view_);

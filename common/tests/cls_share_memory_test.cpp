@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "q7m/common/cls_share_memory.h"
 #include "q7m/common/results.h"
@@ -154,6 +155,42 @@ TEST(ClsShareMemoryTest, TwoThreadsWithTheirOwnObjectsSerialise) {
   EXPECT_TRUE(ok1 && ok2);
   EXPECT_EQ(CounterOf(a)->value, 4000u);
   EXPECT_EQ(CounterOf(a)->overlaps, 0u);
+}
+
+// A trace handle's ring block is one object used by every thread of the
+// process: a thread that held the lock last must not take a new holder's
+// hold for its own nested one.
+TEST(ClsShareMemoryTest, ThreadsSharingOneObjectSerialise) {
+  clsShareMemory shared;
+  ASSERT_EQ(shared.Create("SharedObjectBase", sizeof(Counter)), kOk);
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 3000;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        // Nesting through the shared object still works for the holder.
+        if (shared.Lock(Q7M_INFINITE) != kOk || shared.Lock(0) != kOk) {
+          ++failures;
+          return;
+        }
+        Counter* c = CounterOf(shared);
+        if (c->inside++ != 0) c->overlaps++;
+        uint32_t v = c->value;
+        if (i % 16 == 0) std::this_thread::yield();
+        c->value = v + 1;
+        c->inside--;
+        shared.Unlock();
+        shared.Unlock();
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(CounterOf(shared)->value, uint32_t{kThreads * kRounds});
+  EXPECT_EQ(CounterOf(shared)->overlaps, 0u);
+  EXPECT_EQ(shared.Header()->lockCount, 0u);
 }
 
 Q7M_CHILD(CountInBlock) {

@@ -54,9 +54,9 @@ struct ExchangeOutcome {
   uint32_t lastStore = 0;      // code of the last store into SharedData
 };
 
-// The failure path of a send or receive: map the code, signal this
-// session's cancel event after a cancellation, clear the stored response and
-// store the result.
+// The failure path of a send or receive: map the code, clear the stored
+// response, store the result and, after a cancellation, signal this
+// session's cancel event.
 void FailExchange(MemObject& memory, Step step, uint32_t code, ExchangeOutcome* out) {
   const uint32_t systemError = Q7M_GetLastError();
   if (step == Step::kSend) {
@@ -67,12 +67,10 @@ void FailExchange(MemObject& memory, Step step, uint32_t code, ExchangeOutcome* 
   out->result = MapPortFailure(step, code);
   uint32_t lastError = out->result == SEQUOR_SYSTEM_ERROR ? systemError : code;
 
+  Q7M_HANDLE cancelEvent = nullptr;
   if (code == PDLNK_CANCELLED) {
-    // A cancel waits for this signal before it re-arms the port.
-    Q7M_HANDLE cancelEvent = nullptr;
     const uint32_t r = memory.GetCancelEvent(&cancelEvent);
     if (r == SEQUOR_SUCCESS) {
-      Q7M_SetEvent(cancelEvent);
       lastError = 0;
     } else {
       if (step == Step::kSend) {
@@ -95,6 +93,11 @@ void FailExchange(MemObject& memory, Step step, uint32_t code, ExchangeOutcome* 
     Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetResult 0x%08X", out->lastStore);
     out->result = out->lastStore;
   }
+  // A cancel waits for this signal and then runs its end-of-transmission
+  // exchange, whose "E" is stored as the device's last response. Signalled
+  // before the two stores above, a cancelled exchange that is slow to reach
+  // them would wipe that "E" and the result after it.
+  if (cancelEvent != nullptr) Q7M_SetEvent(cancelEvent);
   out->reportedError = lastError;
   Q7M_SetLastError(lastError);
 }
@@ -167,10 +170,16 @@ void Exchange(const ExecuteRequest& request, bool eot, ExchangeOutcome* out) {
 void Q7M_API AsyncWorker(void* argument) {
   auto* request = static_cast<ExecuteRequest*>(argument);
   DeviceSession* session = request->session;
+  const Q7M_HANDLE completionEvent = request->completionEvent;
   ExecuteMain(*request);
-  Q7M_SetEvent(request->completionEvent);
   delete request;
+  // The session is let go before the caller hears of the end: a caller that
+  // closes the session as soon as its event is signalled must find it idle,
+  // or the close would take the worker for a running exchange and cancel
+  // the device under every other process that shares it. Nothing here
+  // touches the session after this.
   sessions::Release(session);
+  Q7M_SetEvent(completionEvent);
 }
 
 }  // namespace

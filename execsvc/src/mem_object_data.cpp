@@ -118,7 +118,10 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
     FreeMutex(held);
     return SEQUOR_SYSTEM_ERROR;
   }
-  if (created) InitializeSharedData(view, devicePath);
+  // A block nobody is attached to was just created, or was reset by the last
+  // session of the device while some process kept it mapped; either way it
+  // holds the initial values, and the first session names the device in it.
+  if (created || view->openCount == 0) InitializeSharedData(view, devicePath);
   ++view->openCount;
   r = FreeMutex(held);
   if (r == SEQUOR_SUCCESS) {

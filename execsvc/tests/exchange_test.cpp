@@ -280,10 +280,33 @@ TEST_F(Exchange, CloseDuringAnAsynchronousRunWaitsForItsWorker) {
             SEQUOR_ASYNC_STARTED);
   ASSERT_TRUE(fakepd::WaitUntilBlocked());
   EXPECT_EQ(SEQUOR_Close(handle_), SEQUOR_SUCCESS);
-  EXPECT_EQ(Q7M_WaitForSingleObject(done, 0), Q7M_WAIT_OBJECT_0)
-      << "the worker had finished before the session went";
+  // The close interrupted the exchange (it does not wait out the 30 s) and
+  // the worker, which had let the session go, still signals its caller.
+  EXPECT_EQ(Q7M_WaitForSingleObject(done, 10000), Q7M_WAIT_OBJECT_0);
+  EXPECT_EQ(fakepd::Recorded().cancelCalls, 1);
   EXPECT_EQ(SEQUOR_IsXfsLocked(handle_), SEQUOR_INVALID_HANDLE);
   handle_ = nullptr;
+  Q7M_CloseHandle(done);
+}
+
+TEST_F(Exchange, CloseRightAfterTheCompletionEventCancelsNothing) {
+  // The port driver's cancel acts on the whole device, every process that
+  // shares it included: closing a session whose exchange has ended must
+  // not look like closing one whose exchange still runs.
+  fakepd::Script script;
+  script.receives = {Frame("P10")};
+  Open(script);
+  Q7M_HANDLE done = NewEvent();
+  char response[16];
+  uint32_t length = 0;
+  ASSERT_EQ(SEQUOR_Execute(handle_, "C10", 3, 1, response, sizeof response, &length, 5, done),
+            SEQUOR_ASYNC_STARTED);
+  ASSERT_EQ(Q7M_WaitForSingleObject(done, 10000), Q7M_WAIT_OBJECT_0);
+  EXPECT_EQ(SEQUOR_Close(handle_), SEQUOR_SUCCESS);
+  handle_ = nullptr;
+  const fakepd::Record record = fakepd::Recorded();
+  EXPECT_EQ(record.cancelCalls, 0);
+  EXPECT_EQ(record.resetCalls, 0);
   Q7M_CloseHandle(done);
 }
 
@@ -294,10 +317,23 @@ TEST_F(Exchange, CancelEndsAWaitingExchangeWithTheEndOfTransmission) {
   script.receives = {stuck, Frame("E")};
   Open(script);
 
+  // By the time the cancel re-arms the port, the cancelled exchange has
+  // stored its outcome: nothing of it can land on the end-of-transmission
+  // exchange's stores that follow.
+  uint32_t resultAtReset = 0xFFFFFFFFu;
+  uint32_t responseLengthAtReset = 0xFFFFFFFFu;
+  fakepd::OnReset([&] {
+    resultAtReset = block_->result();
+    responseLengthAtReset = block_->responseLength();
+  });
+  block_->SetWord(3352, 5);  // a response of an earlier exchange
+
   uint32_t exchangeResult = 0xFFFFFFFFu;
   std::thread exchange([&] { exchangeResult = Run("C10", nullptr, 30); });
   ASSERT_TRUE(fakepd::WaitUntilBlocked());
   EXPECT_EQ(SEQUOR_Cancel(handle_), SEQUOR_SUCCESS);
+  EXPECT_EQ(resultAtReset, SEQUOR_CANCELLED);
+  EXPECT_EQ(responseLengthAtReset, 0u);
   exchange.join();
   EXPECT_EQ(exchangeResult, SEQUOR_CANCELLED);
 

@@ -19,9 +19,13 @@ struct State {
   Script script;
   Record record;
   bool cancelled = false;
+  // Counts cancels, so a blocked receive learns of one even when the port
+  // was re-armed before it woke up.
+  uint64_t cancels = 0;
   bool blocked = false;
   bool go = false;
   std::set<int> open;  // handles given out and not closed
+  std::function<void()> onReset;
   int nextHandle = 5;
 
   bool IsOpen(int handle) const { return open.count(handle) != 0; }
@@ -41,6 +45,13 @@ void Reset(const Script& script) {
   s.record = Record();
   s.cancelled = s.blocked = s.go = false;
   s.open.clear();
+  s.onReset = nullptr;
+}
+
+void OnReset(std::function<void()> hook) {
+  State& s = TheState();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.onReset = std::move(hook);
 }
 
 void SetCloseResult(uint32_t result) {
@@ -138,13 +149,14 @@ uint32_t PDLNK_Receive(int handle, char* buffer, int bufferSize, int* received, 
   const fakepd::Receive step = s.script.receives.front();
   s.script.receives.pop_front();
   if (step.waitForCancel || step.waitForGo) {
+    const uint64_t cancelsBefore = s.cancels;
     s.blocked = true;
     s.go = false;
     s.changed.notify_all();
-    s.changed.wait(guard, [&] { return s.cancelled || s.go || !s.IsOpen(handle); });
+    s.changed.wait(guard, [&] { return s.cancels != cancelsBefore || s.go || !s.IsOpen(handle); });
     s.blocked = false;
     if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
-    if (s.cancelled) return PDLNK_CANCELLED;
+    if (s.cancels != cancelsBefore) return PDLNK_CANCELLED;
   }
   if (step.code != PDLNK_SUCCESS) {
     Q7M_SetLastError(step.lastError);
@@ -164,12 +176,19 @@ uint32_t PDLNK_CancelIO(int handle) {
   ++s.record.cancelCalls;
   if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;
   s.cancelled = true;
+  ++s.cancels;
   s.changed.notify_all();
   return PDLNK_SUCCESS;
 }
 
 uint32_t PDLNK_ResetIO(int handle) {
   State& s = TheState();
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    hook = s.onReset;
+  }
+  if (hook) hook();
   std::lock_guard<std::mutex> guard(s.lock);
   ++s.record.resetCalls;
   if (!s.IsOpen(handle)) return PDLNK_INVALID_HANDLE;

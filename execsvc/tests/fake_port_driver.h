@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,5 +60,8 @@ Record Recorded();
 bool WaitUntilBlocked();
 // Lets a receive that waits for it go on.
 void Go();
+// Runs `hook` on the caller's thread at each PDLNK_ResetIO, before it
+// re-arms the port. Reset() removes it.
+void OnReset(std::function<void()> hook);
 
 }  // namespace fakepd

@@ -99,6 +99,7 @@ TEST(SharedData, SessionsCountInAndTheLastOneResetsTheBlock) {
   Attached c("/dev/shared-count");
   ASSERT_EQ(c.result, SEQUOR_SUCCESS);
   EXPECT_EQ(block.openCount(), 1u);
+  EXPECT_EQ(block.DeviceName(), "/dev/shared-count");
   uint32_t fresh = 99;
   ASSERT_EQ(c.memory.GetResult(&fresh), SEQUOR_SUCCESS);
   EXPECT_EQ(fresh, 0u);

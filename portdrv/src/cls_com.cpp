@@ -57,6 +57,9 @@ uint32_t clsCom::ConfigurePort() {
     return kPdSystemError;
   }
   savedSettings_ = current;
+  // The kernel sizes a terminal's queues itself, and there is no event
+  // mask to set: the I/O thread waits for readability, takes line errors
+  // from the error counters and looks at DSR itself.
   // Whatever was queued before we owned the port is not ours.
   tcflush(deviceHandle_, TCIOFLUSH);
   if (!serial::ApplyLineSettings(deviceHandle_, current, speed)) return kPdSystemError;
@@ -88,12 +91,15 @@ uint32_t clsCom::MakeResource(const char* /*devicePath*/) {
   if (uint32_t r = CreateEvents(); r != kPdOk) return r;
 
   modemLines_ = serial::HasModemLines(deviceHandle_);
+  dsrLevel_ = serial::DsrPresent(deviceHandle_);
   dsrSeen_ = false;
   lastSendTick_.store(Q7M_GetTickCount());
   linkState_ = serial::kStateIdle;
   DsrCheck();
   counters_.Reset(deviceHandle_);
   running_.store(true);
+  // Started last rather than created suspended and resumed: everything it
+  // touches is ready by now.
   try {
     ioThread_ = std::thread(&clsCom::IoThreadMain, this);
   } catch (...) {

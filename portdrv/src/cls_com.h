@@ -76,6 +76,8 @@ class clsCom : public clsDevice, private serial::ByteReceiver::Hooks {
   uint32_t RunReceiver(bool discard, uint32_t code);
   ReadResult ReadByte(uint8_t* byte);
   void Notify(uint32_t event);
+  // DSR looked at by the I/O thread: a change runs the DSR check.
+  void WatchDsrLine();
   void OnDsrRaised();
   // Line error check: 0, or the line error event (10 to 13), traced. The
   // caller holds the port lock (or the I/O thread is not running).
@@ -123,13 +125,15 @@ class clsCom : public clsDevice, private serial::ByteReceiver::Hooks {
   serial::LinkTimings timings_;
 
   // I/O thread only: bytes read from the port but not yet received, the
-  // kernel's error counters, and a read failure still to be reported.
+  // kernel's error counters, a read failure still to be reported, and the
+  // DSR level it last saw.
   uint8_t chunk_[256];
   size_t chunkPos_ = 0;
   size_t chunkLength_ = 0;
   serial::LineErrorCounters counters_;
   bool ioErrorPending_ = false;
   bool portGone_ = false;
+  bool dsrLevel_ = true;  // the DSR level last seen, to notice its changes
 };
 
 }  // namespace q7m

@@ -102,7 +102,8 @@ uint32_t clsCom::Write(const uint8_t* bytes, size_t count) {
 uint32_t clsCom::Send(const uint8_t* message, uint32_t length, SessionKeyRecord* key,
                       uint32_t timeLimit) {
   if (uint32_t r = IsCancel(); r != kPdOk) return r;
-  if (length + 3 > kMaxSendMessage) return kPdTooLong;
+  // Written so that no length can wrap the sum round.
+  if (length > kMaxSendMessage - 3) return kPdTooLong;
   if (LibraryTrace().IsOn(kTraceMessageDump))
     LibraryTrace().DumpMessage(MessageDump::kCommand, portName_.c_str(), message, length);
 

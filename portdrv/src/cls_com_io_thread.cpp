@@ -18,9 +18,9 @@ namespace q7m {
 using namespace serial;
 
 namespace {
-// While DSR is off on a port that has modem lines, the line is looked at
-// this often: the kernel offers no readiness notification for modem lines
-// that a wait could include.
+// On a port with modem lines DSR is looked at this often: the kernel offers
+// no readiness notification for modem lines that a wait could include (its
+// modem-line wait blocks a thread of its own and cannot be stopped).
 constexpr uint32_t kDsrRecheckMs = 100;
 }  // namespace
 
@@ -69,6 +69,9 @@ void clsCom::Notify(uint32_t event) {
   }
 }
 
+// The receiver takes one byte at a time, but the port is read a chunk per
+// system call; bytes past the end of a run stay in the chunk for the next
+// run, as they would stay in the port's input queue.
 clsCom::ReadResult clsCom::ReadByte(uint8_t* byte) {
   for (;;) {
     if (chunkPos_ < chunkLength_) {
@@ -125,6 +128,16 @@ uint32_t clsCom::RunReceiver(bool discard, uint32_t code) {
   return event;
 }
 
+void clsCom::WatchDsrLine() {
+  // Both edges count, as a port's DSR-change event does: a drop must reset
+  // the DSR event at once, or a sender would go on writing to a reader that
+  // is not ready and see a time-out instead of the answer "not ready".
+  const bool present = DsrPresent(deviceHandle_);
+  if (present == dsrLevel_) return;
+  dsrLevel_ = present;
+  if (DsrCheck() == kPdOk) OnDsrRaised();
+}
+
 void clsCom::OnDsrRaised() {
   std::lock_guard<std::mutex> port(portLock_);
   LineErrorCheck("DSR", false);
@@ -134,22 +147,26 @@ void clsCom::OnDsrRaised() {
 }
 
 void clsCom::IoThreadMain() {
+  // Watched also when the DSR setting is off: a change still clears what
+  // came in meanwhile; only the check then always finds the reader ready.
+  const bool dsrWatch = modemLines_;
+  uint32_t lastDsrLook = Q7M_GetTickCount();
   while (running_.load(std::memory_order_relaxed)) {
+    if (dsrWatch && Q7M_GetTickCount() - lastDsrLook >= kDsrRecheckMs) {
+      lastDsrLook = Q7M_GetTickCount();
+      WatchDsrLine();
+    }
     if (chunkPos_ >= chunkLength_) {
-      bool dsrWatch;
-      {
-        std::lock_guard<std::mutex> port(portLock_);
-        dsrWatch = checkDsr_ && modemLines_ && !dsrSeen_;
+      uint32_t limit = Q7M_INFINITE;
+      if (dsrWatch) {
+        const uint32_t since = Q7M_GetTickCount() - lastDsrLook;
+        limit = since >= kDsrRecheckMs ? 0 : kDsrRecheckMs - since;
       }
       const Q7M_HANDLE handles[2] = {stopEvent_, readReady_};
       const uint32_t count = portGone_ ? 1 : 2;
-      const uint32_t w =
-          Q7M_WaitForMultipleObjects(count, handles, 0, dsrWatch ? kDsrRecheckMs : Q7M_INFINITE);
+      const uint32_t w = Q7M_WaitForMultipleObjects(count, handles, 0, limit);
       if (w == Q7M_WAIT_OBJECT_0) break;
-      if (w == Q7M_WAIT_TIMEOUT) {
-        if (DsrCheck() == kPdOk) OnDsrRaised();
-        continue;
-      }
+      if (w == Q7M_WAIT_TIMEOUT) continue;
       if (w != Q7M_WAIT_OBJECT_0 + 1) {
         // The port cannot be waited on any more: stop watching it rather
         // than spin; the exchanges run into their time limits.

@@ -20,6 +20,8 @@ constexpr uint32_t kIniValueSize = 8195;
 }  // namespace
 
 clsFindHID::clsFindHID(bool share, const char* provider) : provider_(provider), share_(share) {
+  // The interface record holds a pointer-sized field: its size field is the
+  // record's natural size on this platform, which the provider checks.
   interface_.cbSize = sizeof interface_;
 }
 

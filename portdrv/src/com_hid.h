@@ -69,7 +69,9 @@ class ComHID : public clsDevice {
   uint32_t sendBufferSize_ = 0;
   uint32_t receiveBufferSize_ = 0;
   // Readiness of the device descriptor for reading and for writing: the
-  // waits' stand-in for an overlapped-I/O event.
+  // waits' stand-in for an overlapped-I/O event. They follow the
+  // descriptor's state by themselves, so nothing resets them before a
+  // transfer or sets them again after one.
   Q7M_HANDLE readReady_ = nullptr;
   Q7M_HANDLE writeReady_ = nullptr;
   std::unique_ptr<char[]> devicePath_;

@@ -25,6 +25,13 @@ bool ComHID::ReadOnce(uint32_t* count) {
   return hid_.ReadReport(deviceHandle_, receiveBuffer_.get(), receiveBufferSize_, count) != 0;
 }
 
+// The descriptor is non-blocking, so no transfer is ever left pending in the
+// kernel while this waits: the wait is for the device's readiness, and the
+// transfer itself is attempted only once the wait has ended. A wait that ends
+// by cancel or time limit therefore has no outstanding I/O to abort (the
+// step that would cancel it, and its failure line, have nothing to do here);
+// the one last attempt below stands for fetching the result of a transfer
+// that completed just as the wait ended.
 uint32_t ComHID::WaitFor(Q7M_HANDLE ready, uint32_t timeLimit, Transfer transfer, uint32_t* count) {
   TimeBudget budget(timeLimit);
   const Q7M_HANDLE handles[2] = {ready, cancelEvent()};
@@ -43,12 +50,14 @@ uint32_t ComHID::WaitFor(Q7M_HANDLE ready, uint32_t timeLimit, Transfer transfer
     }
     if (wait == Q7M_WAIT_TIMEOUT) Q7M_TRACE(kTraceHidInfo, "I:ComHID::WaitFor: Timeout");
     // The transfer may have become possible just as the wait ended.
-    if ((this->*transfer)(count)) return kPdOk;
+    const bool done = (this->*transfer)(count);
     const uint32_t error = Q7M_GetLastError();
     Q7M_SwitchToThread();
+    if (done) return kPdOk;
     if (error == Q7M_ERROR_IO_PENDING) {
       if (wait == Q7M_WAIT_OBJECT_0 + 1) return kPdCancelled;
       if (wait == Q7M_WAIT_TIMEOUT) return kPdTimeout;
+      // The wait itself failed: that is a system failure, not a time-out.
       return SystemError(waitError);
     }
     Q7M_TRACE(kTraceHidError, "E:ComHID::WaitFor: ERROR_OPERATION_ABORTED(APIerror:%08X)", error);
@@ -75,7 +84,9 @@ uint32_t ComHID::Send(const uint8_t* message, uint32_t length, SessionKeyRecord*
   if (key != nullptr && (length == 0 || message[0] != 'E')) {
     const size_t blocks = BuildPlainBlockArea(message, length, report + 4, sendBufferSize_ - 4);
     if (blocks == 0) return kPdTooLong;
-    if (uint32_t r = Crypto()->Encrypt(*key, report + 4, blocks); r != kPdOk) return r;
+    CryptoEngine* crypto = Crypto();
+    if (crypto == nullptr) return SystemError(Q7M_ERROR_OUTOFMEMORY);
+    if (uint32_t r = crypto->Encrypt(*key, report + 4, blocks); r != kPdOk) return r;
     const uint32_t cipherLength = static_cast<uint32_t>(blocks * kCipherBlock);
     report[0] = ReportIdForLength(cipherLength + 4);
     PutBigEndian16(report + 1, cipherLength + 1);
@@ -148,8 +159,9 @@ uint32_t ComHID::Receive(uint8_t* buffer, uint32_t size, uint32_t* received, Ses
     const uint32_t cipherLength = length - 1;
     if (cipherLength % kCipherBlock != 0) return kPdMalformed;
     uint8_t* area = receiveBuffer_.get() + 4;
-    if (uint32_t r = Crypto()->Decrypt(*key, area, cipherLength / kCipherBlock); r != kPdOk)
-      return r;
+    CryptoEngine* crypto = Crypto();
+    if (crypto == nullptr) return SystemError(Q7M_ERROR_OUTOFMEMORY);
+    if (uint32_t r = crypto->Decrypt(*key, area, cipherLength / kCipherBlock); r != kPdOk) return r;
     responseLength = BigEndian16(area);
     // The response must lie inside the decrypted blocks.
     if (cipherLength < 2 || responseLength > cipherLength - 2) return kPdDecryptedTooLong;

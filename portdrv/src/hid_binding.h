@@ -9,6 +9,10 @@
 
 namespace q7m {
 
+// The attribute record carries no pointer, so it keeps the size the callers
+// put into its size field on every platform.
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
+
 // The provider's library name (Q7M_LoadLibrary searches the port driver's
 // own directory first).
 constexpr const char* kHidProviderName = Q7MHID_PROVIDER_NAME;

@@ -7,10 +7,14 @@ namespace q7m {
 
 namespace {
 
+// The times are unsigned millisecond counts, as the port's own time-outs
+// are: all ones (0xFFFFFFFF in the file, or a 32-bit registry number) is
+// the usual way to write "no limit". The profile gives it as -1, which must
+// not become 0: the driver would repeat its requests without pause.
 uint32_t ReadMilliseconds(const Profile& profile, const char* section, const char* key,
                           uint32_t defaultValue) {
-  const int32_t value = profile.GetInteger(section, key, static_cast<int32_t>(defaultValue));
-  return value < 0 ? 0u : static_cast<uint32_t>(value);
+  return static_cast<uint32_t>(
+      profile.GetInteger(section, key, static_cast<int32_t>(defaultValue)));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ struct SerialSettings {
 
 // Defaults first, then the INI file of the library that contains `module`.
 // The INI "BaudRate" is read only when the name gave none (`baudGiven`);
-// 0 keeps the default. Negative times count as 0.
+// 0 keeps the default. Times are unsigned: all ones is no limit.
 SerialSettings ReadSerialSettings(const void* module, const std::string& portName, bool baudGiven,
                                   int32_t nameBaud);
 

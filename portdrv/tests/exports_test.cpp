@@ -85,8 +85,12 @@ TEST(PdlnkExports, WithoutAUsbReaderNoneIsFound) {
 }
 
 TEST(PdlnkExports, NamesStartingWithCOrMChooseTheSerialPort) {
-  q7mtest::EnterFreshWorkingDirectory();
+  const std::string dir = q7mtest::EnterFreshWorkingDirectory();
   // No such port: the open fails in the system, not as a missing USB reader.
+  // The numbered ports point into the scratch directory: a machine may well
+  // have a /dev/ttyS2, and its open would fail otherwise or not at all.
+  q7mtest::WriteFile("PDLNK.INI", "[COM3]\nDevicePath=" + dir +
+                                      "/no-port\n[COM250]\nDevicePath=" + dir + "/no-port\n");
   for (const char* name : {"COM3:19200", "M", "COM250", "OM7"}) {
     int handle = 5;
     EXPECT_EQ(PDLNK_Open(&handle, name, 1), PDLNK_SYSTEM_ERROR) << name;

@@ -88,4 +88,12 @@ long SimReader::Counter(const std::string& name) {
   return std::stol(it->second);
 }
 
+bool SimReader::WaitForCounter(const std::string& name, long atLeast) {
+  for (int i = 0; i < 500; ++i) {
+    if (Counter(name) >= atLeast) return true;
+    ::usleep(20000);
+  }
+  return false;
+}
+
 }  // namespace q7mtest

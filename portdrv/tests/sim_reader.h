@@ -26,6 +26,9 @@ class SimReader {
   // The reader's link counters and fields ("CommandFrames", ...).
   std::map<std::string, std::string> Status();
   long Counter(const std::string& name);
+  // Waits (bounded, about ten seconds) until counter `name` reaches
+  // `atLeast`: what the host wrote may not have been read by the reader yet.
+  bool WaitForCounter(const std::string& name, long atLeast);
 
  private:
   ChildProcess process_;

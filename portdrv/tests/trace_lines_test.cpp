@@ -173,4 +173,49 @@ TEST(TraceLines, EveryExportWritesItsEntryAndExitLine) {
       texts, "I:clsComList::Open: Com->Open Failure(translate to DEVICE_NOT_FOUND) ("));
 }
 
+// The reader goes away while a response is awaited: the hang-up is a line
+// error of the link, written under its own trace bit with the point of the
+// check that found it.
+Q7M_CHILD(TracedHangUp) {
+  if (::chdir(args.at(0).c_str()) != 0) return 2;
+  int handle = -1;
+  if (PDLNK_Open(&handle, "COM7", 0) != PDLNK_SUCCESS) return 3;
+  if (PDLNK_Send(handle, "C10", 3, 5000) != PDLNK_SUCCESS) return 4;
+  q7mtest::Say("sent");
+  std::string line;
+  if (!q7mtest::Hear(&line)) return 5;
+  char buffer[64];
+  int received = 0;
+  const uint32_t r = PDLNK_Receive(handle, buffer, sizeof buffer, &received, 5000);
+  PDLNK_Close(handle);
+  return r == PDLNK_SYSTEM_ERROR ? 0 : 6;
+}
+
+TEST(TraceLines, LineErrorOfAHungUpPort) {
+  const std::string dir = q7mtest::EnterFreshWorkingDirectory();
+  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
+                     "[SCRIBEL]\nFILEPATH=" + dir +
+                         "\nFILENAME=trace.log\nRECORDLENGTH=200\nMAXRECORD=500\nFILEFLUSH=OFF\n"
+                         "[PDLNK]\nTRACE=0x008\n");
+  // Requests are repeated only after a faulty answer within the limit
+  // (q7m-sim adds the DevicePath).
+  q7mtest::WriteFile(dir + "/PDLNK.INI", "[COM7]\nSendENQInvervalTime=60000\n");
+  q7mtest::SimReader sim;
+  ASSERT_TRUE(sim.Start(7, {"--fault", "no-answer count=1"}));
+  q7mtest::ChildProcess child;
+  ASSERT_TRUE(child.Start("TracedHangUp", {dir}));
+  std::string line;
+  ASSERT_TRUE(child.ReadLine(&line));
+  ASSERT_EQ(line, "sent");
+  sim.Stop();
+  child.WriteLine("go");
+  ASSERT_EQ(child.Wait(), 0);
+
+  const std::string ring = q7mtest::ReadFile(dir + "/trace.log");
+  EXPECT_NE(ring.find("E:COM7   Err=0x400 Stat=Timeout"), std::string::npos);
+  // Nothing but line errors under this bit.
+  EXPECT_EQ(ring.find("T:PDLNK_Open"), std::string::npos);
+  EXPECT_EQ(ring.find("S:COM7"), std::string::npos);
+}
+
 }  // namespace

@@ -4,10 +4,12 @@
 // trace lines of a whole session.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "q7m/platform_sys.h"
 #include "sequor_sim_fixture.h"
+#include "shared_block_view.h"
 
 using namespace sequorsim;
 using q7mtest::ChildProcess;
@@ -25,6 +27,18 @@ std::string DeviceKey(SEQUOR_HANDLE session) {
     if (*p != '\\') key += *p;
   }
   return key;
+}
+
+// Waits until the device's stored command is `command`: the exchange that
+// sent it has stored it and goes on to wait for the answer.
+bool WaitForStoredCommand(SEQUOR_HANDLE session, const std::string& command) {
+  sequortest::SharedBlockView block(DeviceKey(session));
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (block.valid() && std::chrono::steady_clock::now() < deadline) {
+    if (block.command() == command) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return false;
 }
 
 }  // namespace
@@ -87,17 +101,29 @@ TEST_F(SerialSession, EndOfTransmissionIsAnsweredWithE) {
 TEST_F(SerialSession, AsynchronousExchangeRunsWhileTheCallerGoesOn) {
   std::string previous;
   ASSERT_EQ(Run(session_, "C10", &previous), SEQUOR_SUCCESS);
-  sim_.Control({"fault", "r1", "late", "ms=1500"});
 
+  // The reader keeps the first one waiting until it is cancelled, so what
+  // the caller sees while an exchange runs does not depend on how fast
+  // this machine is.
+  sim_.Control({"fault", "r1", "no-answer"});
   Q7M_HANDLE done = Q7M_CreateEvent(1, 0, nullptr);
   char response[256];
   uint32_t length = 0;
-  ASSERT_EQ(SEQUOR_Execute(session_, "CV0", 3, 2, response, sizeof response, &length, 10, done),
+  ASSERT_EQ(SEQUOR_Execute(session_, "C11", 3, 2, response, sizeof response, &length, 30, done),
             SEQUOR_ASYNC_STARTED);
   std::string stored;
   EXPECT_EQ(Stored(session_, &stored), SEQUOR_ASYNC_STARTED);
   EXPECT_EQ(stored, previous) << "the last exchange's response while the new one runs";
+  ASSERT_TRUE(WaitForStoredCommand(session_, "C11"));
+  EXPECT_EQ(Q7M_WaitForSingleObject(done, 0), Q7M_WAIT_TIMEOUT);
+  EXPECT_EQ(SEQUOR_Cancel(session_), SEQUOR_SUCCESS);
+  ASSERT_EQ(Q7M_WaitForSingleObject(done, 20000), Q7M_WAIT_OBJECT_0);
+  Q7M_ResetEvent(done);
 
+  // An exchange that is answered: its response and result once the event
+  // has been signalled.
+  ASSERT_EQ(SEQUOR_Execute(session_, "CV0", 3, 2, response, sizeof response, &length, 10, done),
+            SEQUOR_ASYNC_STARTED);
   ASSERT_EQ(Q7M_WaitForSingleObject(done, 20000), Q7M_WAIT_OBJECT_0);
   EXPECT_EQ(Stored(session_, &stored), SEQUOR_SUCCESS);
   ASSERT_GE(length, 3u);
@@ -110,7 +136,9 @@ TEST_F(SerialSession, CancelEndsAnExchangeThatWaitsForItsAnswer) {
   sim_.Control({"fault", "r1", "no-answer"});
   uint32_t exchange = 0xFFFFFFFFu;
   std::thread waiting([&] { exchange = Run(session_, "C10", nullptr, 30); });
-  ASSERT_TRUE(sim_.WaitForLog("|C10|"));
+  // Cancel once the exchange waits for its answer (the command's arrival at
+  // the reader is earlier than that).
+  ASSERT_TRUE(WaitForStoredCommand(session_, "C10"));
   EXPECT_EQ(SEQUOR_Cancel(session_), SEQUOR_SUCCESS);
   waiting.join();
   EXPECT_EQ(exchange, SEQUOR_CANCELLED);

@@ -72,7 +72,12 @@ bool RingFile::Open(const std::string& path, std::string* error) {
     return false;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0) {
+    *error = std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
     *error = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
     ::close(fd);
     return false;

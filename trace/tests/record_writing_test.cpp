@@ -1,7 +1,9 @@
 // Writing records: text handling, the record length and ring size limits,
 // refused configurations, unusable handles and the caller's last error.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "q7m_test.h"
@@ -177,6 +179,44 @@ TEST(RecordWriting, VariableArgumentListFormIsTheSameAsOutputf) {
   ASSERT_EQ(ring.size(), 2u);
   EXPECT_EQ(Trimmed(ring[0].text), "P1=0x0000001F P2=two");
   EXPECT_EQ(ring[0].text, ring[1].text);
+}
+
+// Writes two records, then one while the file may not grow past them, then
+// one more once it may again. Runs in its own process: it changes the
+// process's file-size limit.
+Q7M_CHILD(write_past_size_limit) {
+  std::signal(SIGXFSZ, SIG_IGN);  // a refused write fails instead of ending us
+  auto& lib = Scribel();
+  SCRIBEL_HANDLE h = nullptr;
+  if (lib.Initialize(&h, args[0].c_str(), "TESTMOD") != 1) return 11;
+  lib.Outputf(h, "a");
+  lib.Outputf(h, "b");
+  rlimit saved{};
+  if (getrlimit(RLIMIT_FSIZE, &saved) != 0) return 12;
+  rlimit two = saved;
+  two.rlim_cur = 2 * (20 + 42);
+  if (setrlimit(RLIMIT_FSIZE, &two) != 0) return 13;
+  Q7M_SetLastError(777);
+  lib.Outputf(h, "lost");
+  if (Q7M_GetLastError() != 777) return 14;
+  if (setrlimit(RLIMIT_FSIZE, &saved) != 0) return 15;
+  lib.Outputf(h, "c");
+  return 0;
+}
+
+TEST(RecordWriting, AFailedWriteLeavesTheRingAsItWas) {
+  TraceDir d = MakeTraceDir("");
+  q7mtest::WriteFile(d.ini, BasicIni(d.trace, 20, 10));
+  q7mtest::ChildProcess child;
+  ASSERT_TRUE(child.Start("write_past_size_limit", {d.ini}));
+  ASSERT_EQ(child.Wait(), 0);
+  // The lost record took neither a slot nor a sequence number.
+  auto ring = ReadRing(d.trace, 20);
+  ASSERT_EQ(ring.size(), 3u);
+  EXPECT_EQ(Trimmed(ring[1].text), "b");
+  EXPECT_EQ(Trimmed(ring[2].text), "c");
+  EXPECT_EQ(ring[2].header.sequence, 2u);
+  EXPECT_TRUE(ring[2].whole);
 }
 
 }  // namespace

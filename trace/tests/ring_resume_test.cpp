@@ -43,10 +43,15 @@ TEST(RingResume, NewFileStartsAtSlotZeroWithSequenceZero) {
   EXPECT_EQ(r.header.sequence, 0u);
   EXPECT_EQ(r.header.processId, Q7M_GetCurrentProcessId());
   EXPECT_EQ(r.header.threadId, Q7M_GetCurrentThreadId());
-  auto minutes = [](uint32_t d, uint32_t h, uint32_t m) { return (d * 24 + h) * 60 + m; };
-  uint32_t stamp = minutes(r.header.day, r.header.hour, r.header.minute);
-  EXPECT_GE(stamp, minutes(before.wDay, before.wHour, before.wMinute));
-  EXPECT_LE(stamp, minutes(after.wDay, after.wHour, after.wMinute));
+  // Compared as whole YYYYMMDDhhmm numbers, so a month or year that ends
+  // between the two readings of the clock does not upset the order.
+  auto minutes = [](uint64_t y, uint64_t mo, uint64_t d, uint64_t h, uint64_t m) {
+    return (((y * 100 + mo) * 100 + d) * 100 + h) * 100 + m;
+  };
+  uint64_t stamp =
+      minutes(r.header.year, r.header.month, r.header.day, r.header.hour, r.header.minute);
+  EXPECT_GE(stamp, minutes(before.wYear, before.wMonth, before.wDay, before.wHour, before.wMinute));
+  EXPECT_LE(stamp, minutes(after.wYear, after.wMonth, after.wDay, after.wHour, after.wMinute));
   EXPECT_EQ(r.text, "probe" + std::string(kLength - 5, ' '));
 }
 
@@ -133,6 +138,25 @@ TEST(RingResume, NextProcessContinuesWhereTheLastOneStopped) {
   EXPECT_EQ(Trimmed(ring[1].text), "second2");
   EXPECT_EQ(ring[1].header.sequence, 5u);
   EXPECT_EQ(Trimmed(ring[2].text), "first2");
+}
+
+TEST(RingResume, ARingWithoutWritersIsRebuiltFromTheFileByTheNextOne) {
+  TraceDir d = MakeTraceDir("");
+  q7mtest::WriteFile(d.ini, BasicIni(d.trace, kLength, 10));
+  q7mtest::ChildProcess first;
+  ASSERT_TRUE(first.Start("write_and_exit", {d.ini, "first", "3"}));
+  ASSERT_EQ(first.Wait(), 0);
+  // With no writer left the ring's shared state is gone, so the next writer
+  // must take its position from what the file holds now, not from where
+  // the last writer stopped.
+  q7mtest::WriteFile(d.trace, SeedRun(kLength, 0x50, 2));
+  q7mtest::ChildProcess second;
+  ASSERT_TRUE(second.Start("write_and_exit", {d.ini, "second", "1"}));
+  ASSERT_EQ(second.Wait(), 0);
+  auto ring = ReadRing(d.trace, kLength);
+  ASSERT_EQ(ring.size(), 3u);
+  EXPECT_EQ(Trimmed(ring[2].text), "second0");
+  EXPECT_EQ(ring[2].header.sequence, 0x52u);
 }
 
 }  // namespace

@@ -52,8 +52,10 @@ typedef struct SEQUOR_OPEN_PARAMS {
  * ERROR_TOO_MANY_OPEN_FILES, ERROR_INVALID_FUNCTION, ERROR_INVALID_HANDLE,
  * ERROR_DEVICE_NOT_CONNECTED, ERROR_OUTOFMEMORY or the port driver's error. */
 Q7M_EXPORT SEQUOR_HANDLE Q7M_API SEQUOR_Open(const char* name, const SEQUOR_OPEN_PARAMS* params);
-/* 2. Releases the session and every lock it holds. 11: not an open session
- * (or the port driver refused the close); the session then stays open. */
+/* 2. Releases the session and every lock it holds. 1: null handle. 11: not
+ * an open session, or the port driver does not know its port; 1000: the port
+ * driver failed to close it; 30 or 1000 from detaching the shared state. On
+ * every failure the session stays open and can be closed again. */
 Q7M_EXPORT uint32_t Q7M_API SEQUOR_Close(SEQUOR_HANDLE session);
 /* 3. One command exchange. Time limits are in seconds. completionEvent null:
  * runs on the caller's thread and returns its result. Otherwise returns 31 at

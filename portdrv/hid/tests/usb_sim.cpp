@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <sstream>
 
@@ -101,6 +103,16 @@ long UsbSim::Counter(const std::string& reader, const std::string& name) {
     return -1;
   }
   return std::stol(it->second);
+}
+
+long UsbSim::AwaitCounter(const std::string& reader, const std::string& name, long value,
+                          int timeLimitMs) {
+  long seen = Counter(reader, name);
+  for (int waited = 0; seen != value && seen >= 0 && waited < timeLimitMs; waited += 20) {
+    ::usleep(20 * 1000);
+    seen = Counter(reader, name);
+  }
+  return seen;
 }
 
 std::vector<std::string> UsbSim::LogLines(const std::string& reader, const std::string& kind) {

@@ -41,6 +41,11 @@ class UsbSim {
   std::vector<std::string> Control(const std::string& command);
   std::map<std::string, std::string> Status(const std::string& reader);
   long Counter(const std::string& reader, const std::string& name);
+  // Waits (bounded) until a counter has `value`: what the emulator learns
+  // from a closing connection it learns in its own time. Returns the value
+  // last seen.
+  long AwaitCounter(const std::string& reader, const std::string& name, long value,
+                    int timeLimitMs = 20000);
   // Lines of the wire log of one reader that contain `kind` as their third
   // word ("RX", "TX", "CMD", "LINK", ...), each without the time stamp and
   // reader name.

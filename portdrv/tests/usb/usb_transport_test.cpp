@@ -74,6 +74,38 @@ TEST(ComHidOpen, ABusyReaderIsTriedTenTimes) {
   EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_FILENAME_EXCED_RANGE);
 }
 
+// Failures of the identity queries while the resources are made: never a
+// success, the removed device is told apart, and nothing is kept.
+TEST(ComHidResources, IdentityFailuresAnswerAsTheyShould) {
+  q7mtest::UsbSim sim;
+  ASSERT_TRUE(sim.Start());
+  const std::string path = sim.PathOf("r1");
+  struct Case {
+    const char* fault;
+    uint32_t result;
+    uint32_t lastError;
+  };
+  const Case cases[] = {
+      {"caps", q7m::kPdSystemError, Q7M_ERROR_INVALID_DATA},
+      // A failure the provider gave no reason for is still a failure.
+      {"attributes-silent", q7m::kPdSystemError, Q7M_ERROR_SUCCESS},
+      {"attributes-gone", q7m::kPdRemoved, Q7M_ERROR_DEVICE_NOT_CONNECTED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    q7m::ComHID device(nullptr, Q7M_FAULTY_PROVIDER);
+    ASSERT_EQ(device.OpenDevice(path.c_str(), true), q7m::kPdOk);
+    ::setenv("Q7M_TEST_HID_FAULT", c.fault, 1);
+    EXPECT_EQ(device.MakeResource(path.c_str()), c.result);
+    EXPECT_EQ(Q7M_GetLastError(), c.lastError);
+    ::unsetenv("Q7M_TEST_HID_FAULT");
+    EXPECT_EQ(device.sendBufferSize(), 0u);
+    EXPECT_EQ(device.receiveBufferSize(), 0u);
+    PDLNK_DEVICE_INFO info;
+    EXPECT_EQ(device.GetDeviceInfo(&info), q7m::kPdOk);  // the device itself is fine
+  }
+}
+
 class ComHidCryptoTest : public ::testing::Test {
  protected:
   void SetUp() override {

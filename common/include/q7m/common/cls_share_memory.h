@@ -3,6 +3,7 @@
 // area of n bytes, 4 reserved bytes (n + 16 bytes in all).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "q7m/common/cls_mutex.h"
@@ -51,7 +52,9 @@ class clsShareMemory : public clsMutex {
 
   Q7M_HANDLE mapping_ = nullptr;
   void* view_ = nullptr;
-  uint32_t stamp_ = 0;
+  // Written by whichever thread of this process takes a hold through this
+  // object, read by the others in their nesting check.
+  std::atomic<uint32_t> stamp_{0};
   uint32_t dataSize_ = 0;
 };
 
