@@ -53,8 +53,19 @@ class SerialLinkTest : public ::testing::Test {
     return "";
   }
 
+  // A Receive left waiting on its own thread (the reader was told not to
+  // answer); the test ends it and reads its result after joining.
+  std::thread StartWaitingReceive() {
+    return std::thread([this] {
+      char buffer[64];
+      int received = 0;
+      receiveResult_ = PDLNK_Receive(handle_, buffer, sizeof buffer, &received, 60000);
+    });
+  }
+
   SimReader sim_;
   int handle_ = -1;
+  uint32_t receiveResult_ = 0;
 };
 
 TEST_F(SerialLinkTest, CommandWithDleIsAcceptedAndAnswered) {
@@ -103,17 +114,12 @@ TEST_F(SerialLinkTest, UnansweredRequestIsRepeatedEveryEnqInterval) {
   ASSERT_TRUE(StartReader("SendENQInvervalTime=100\n", {"--fault", "no-answer count=1"}));
   ASSERT_TRUE(Open());
   ASSERT_EQ(PDLNK_Send(handle_, "C10", 3, kLimitMs), PDLNK_SUCCESS);
-  uint32_t receiveResult = 0;
-  std::thread receiver([&] {
-    char buffer[64];
-    int received = 0;
-    receiveResult = PDLNK_Receive(handle_, buffer, sizeof buffer, &received, 60000);
-  });
+  std::thread receiver = StartWaitingReceive();
   // Only the waiting Receive sends the requests after the first.
   EXPECT_TRUE(sim_.WaitForCounter("EnqsReceived", 3));
   EXPECT_EQ(PDLNK_CancelIO(handle_), PDLNK_SUCCESS);
   receiver.join();
-  EXPECT_EQ(receiveResult, PDLNK_CANCELLED);
+  EXPECT_EQ(receiveResult_, PDLNK_CANCELLED);
 }
 
 TEST_F(SerialLinkTest, LateResponseWithoutRepeatedRequests) {
@@ -273,18 +279,13 @@ TEST_F(SerialLinkTest, CloseDuringAWaitingReceive) {
   ASSERT_TRUE(StartReader("SendENQInvervalTime=100\n", {"--fault", "no-answer count=1"}));
   ASSERT_TRUE(Open());
   ASSERT_EQ(PDLNK_Send(handle_, "C10", 3, kLimitMs), PDLNK_SUCCESS);
-  uint32_t receiveResult = 0;
-  std::thread receiver([&] {
-    char buffer[64];
-    int received = 0;
-    receiveResult = PDLNK_Receive(handle_, buffer, sizeof buffer, &received, 60000);
-  });
+  std::thread receiver = StartWaitingReceive();
   // The Send wrote the first request; a second one comes from the
   // Receive, which is therefore waiting.
   ASSERT_TRUE(sim_.WaitForCounter("EnqsReceived", 2));
   EXPECT_EQ(PDLNK_Close(handle_), PDLNK_SUCCESS);
   receiver.join();
-  EXPECT_EQ(receiveResult, PDLNK_CANCELLED);
+  EXPECT_EQ(receiveResult_, PDLNK_CANCELLED);
   EXPECT_EQ(PDLNK_Close(handle_), PDLNK_INVALID_HANDLE);
   handle_ = -1;
 }
