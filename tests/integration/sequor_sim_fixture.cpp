@@ -8,43 +8,18 @@
 
 namespace sequorsim {
 
-namespace {
-
-std::string SimProgram() {
-  return q7mtest::BuildBinDir() + "/q7m-sim";
-}
-
-}  // namespace
-
 bool SimReader::Start(const std::string& dir, const std::vector<std::string>& extraArgs) {
-  control_ = dir + "/sim.ctl";
-  log_ = dir + "/wire.log";
-  std::vector<std::string> args = {"--serial", "--pdlnk-ini", dir + "/PDLNK.INI",
-                                   "--com",    "3",           "--control",
-                                   control_,   "--log",       log_};
+  std::vector<std::string> args = {"--serial", "--pdlnk-ini", dir + "/PDLNK.INI", "--com", "3"};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  if (!process_.StartProgram(SimProgram(), args)) return false;
-  return process_.Expect("ready");
+  return sim_.Start(args);
 }
 
 std::string SimReader::Control(const std::vector<std::string>& words) {
-  std::vector<std::string> args = {"ctl", "--control", control_};
-  args.insert(args.end(), words.begin(), words.end());
-  q7mtest::ChildProcess ctl;
-  if (!ctl.StartProgram(SimProgram(), args)) return "cannot start";
-  std::string output, line;
-  while (ctl.ReadLine(&line)) output += line + "\n";
-  ctl.Wait();
+  std::string command;
+  for (const std::string& word : words) command += word + " ";
+  std::string output;
+  for (const std::string& line : sim_.Control(command)) output += line + "\n";
   return output;
-}
-
-bool SimReader::WaitForLog(const std::string& needle, std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (q7mtest::ReadFile(log_).find(needle) != std::string::npos) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
 }
 
 SEQUOR_HANDLE OpenSerial() {

@@ -12,6 +12,7 @@
 
 #include "q7m/sequor.h"
 #include "q7m_test.h"
+#include "sim_process.h"
 
 namespace sequorsim {
 
@@ -21,17 +22,18 @@ constexpr uint32_t kLineSpeed = 38400;
 
 class SimReader {
  public:
-  // Starts q7m-sim in `dir` and waits until it is ready.
+  // Starts q7m-sim with a serial reader for COM3 whose PDLNK.INI is in
+  // `dir`, and waits until it is ready.
   bool Start(const std::string& dir, const std::vector<std::string>& extraArgs = {});
   // Runs "q7m-sim ctl <words>" against this emulator; its output.
   std::string Control(const std::vector<std::string>& words);
   // Waits until the emulator's wire log holds `needle`.
-  bool WaitForLog(const std::string& needle, std::chrono::milliseconds limit = 10s) const;
+  bool WaitForLog(const std::string& needle, std::chrono::milliseconds limit = 10s) const {
+    return sim_.WaitForLog(needle, limit);
+  }
 
  private:
-  q7mtest::ChildProcess process_;
-  std::string control_;
-  std::string log_;
+  q7mtest::SimProcess sim_;
 };
 
 // Opens COM3 at the emulator's speed; null with the last error on failure.

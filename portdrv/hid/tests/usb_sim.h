@@ -4,11 +4,12 @@
 // and takes control commands (faults, unplugging, fields) while it runs.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "q7m_test.h"
+#include "sim_process.h"
 
 namespace q7mtest {
 
@@ -20,43 +21,38 @@ class UsbSim {
   };
 
   // Starts one emulator with these readers (each "--usb=<name>" followed by
-  // its options) and a wire log. Fails the test (and returns false) when it
-  // does not come up.
-  UsbSim() = default;
-  // Stops the emulator cleanly, so no stale socket is left on the bus.
-  ~UsbSim() { Stop(); }
-  UsbSim(const UsbSim&) = delete;
-  UsbSim& operator=(const UsbSim&) = delete;
-
+  // its options). Fails the test (and returns false) when it does not come
+  // up.
   bool Start(const std::vector<Reader>& readers, const std::vector<std::string>& general = {});
   bool Start(const std::string& name = "r1", const std::vector<std::string>& options = {});
   // SIGTERM and wait: the readers unplug cleanly.
-  void Stop();
+  void Stop() { sim_.Stop(); }
   // SIGKILL: the socket files stay behind, refusing connections.
-  void Kill();
+  void Kill() { sim_.Kill(); }
 
   // The socket path of a reader.
-  std::string PathOf(const std::string& name) const;
-  // One control command; the answer's lines.
-  std::vector<std::string> Control(const std::string& command);
-  std::map<std::string, std::string> Status(const std::string& reader);
-  long Counter(const std::string& reader, const std::string& name);
+  std::string PathOf(const std::string& name) const { return sim_.PathOf(name); }
+  std::vector<std::string> Control(const std::string& command) { return sim_.Control(command); }
+  std::map<std::string, std::string> Status(const std::string& reader) {
+    return sim_.Status(reader);
+  }
+  long Counter(const std::string& reader, const std::string& name) {
+    return sim_.Counter(reader, name);
+  }
   // Waits (bounded) until a counter has `value`: what the emulator learns
   // from a closing connection it learns in its own time. Returns the value
   // last seen.
   long AwaitCounter(const std::string& reader, const std::string& name, long value,
-                    int timeLimitMs = 20000);
-  // Lines of the wire log of one reader that contain `kind` as their third
-  // word ("RX", "TX", "CMD", "LINK", ...), each without the time stamp and
-  // reader name.
-  std::vector<std::string> LogLines(const std::string& reader, const std::string& kind);
+                    int timeLimitMs = 20000) {
+    return sim_.AwaitCounter(reader, name, value, std::chrono::milliseconds(timeLimitMs));
+  }
+  // Wire-log lines of one reader of one kind ("RX", "TX", "CMD", "LINK").
+  std::vector<std::string> LogLines(const std::string& reader, const std::string& kind) const {
+    return sim_.LogLines(reader, kind);
+  }
 
  private:
-  ChildProcess process_;
-  std::string control_;
-  std::string log_;
-  std::map<std::string, std::string> paths_;
-  bool stopped_ = false;
+  SimProcess sim_;
 };
 
 // The directory of the test process's bus.
