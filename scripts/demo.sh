@@ -49,7 +49,7 @@ echo "== the same stack over USB: reset, serial and model number, sensor levels"
 (cd "$work" && "$bin/q7m-exchange" USB C00 CUE CL0)
 
 echo
-echo "== the messages on the line, from the trace ring of that run (q7m-trace -l CMD:,RES: $work/q7m.trc)"
+echo "== the last eight messages on the line, from the trace ring of that run (q7m-trace -l CMD:,RES: $work/q7m.trc)"
 "$bin/q7m-trace" -l CMD:,RES: "$work/q7m.trc" | tail -n 8
 "$bin/q7m-sim" ctl --control "$work/sim.ctl" quit >/dev/null
 wait "$sim_pid" 2>/dev/null || true
