@@ -19,11 +19,10 @@
 #include <new>
 #include <string>
 
+#include "allocation_counter.h"
 #include "q7m/pdlnk.h"
 
 namespace {
-
-std::atomic<long> gAllocations{0};
 
 // A q7m-sim process with one serial reader on COM`com`; PDLNK.INI is
 // written into the current directory.
@@ -88,7 +87,7 @@ void BM_PdlnkExchange(benchmark::State& state) {
   long allocationsBefore = 0;
   long exchanges = 0;
   for (auto _ : state) {
-    if (exchanges == 1) allocationsBefore = gAllocations.load();
+    if (exchanges == 1) allocationsBefore = q7mbench::AllocationCount();
     int received = 0;
     if (PDLNK_Send(handle, kCommand, 3, 5000) != PDLNK_SUCCESS ||
         PDLNK_Receive(handle, buffer, sizeof buffer, &received, 5000) != PDLNK_SUCCESS) {
@@ -101,7 +100,7 @@ void BM_PdlnkExchange(benchmark::State& state) {
   // The first exchange is left out: the trace client binds on first use.
   if (exchanges > 1)
     state.counters["allocs/exchange"] =
-        static_cast<double>(gAllocations.load() - allocationsBefore) /
+        static_cast<double>(q7mbench::AllocationCount() - allocationsBefore) /
         static_cast<double>(exchanges - 1);
   PDLNK_Close(handle);
 }
@@ -165,20 +164,5 @@ BENCHMARK(BM_HandWrittenExchange)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-// Counting every allocation of the process that goes through operator new
-// (the libraries' included).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
 
 BENCHMARK_MAIN();

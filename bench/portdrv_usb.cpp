@@ -21,11 +21,10 @@
 #include <new>
 #include <string>
 
+#include "allocation_counter.h"
 #include "q7m/pdlnk.h"
 
 namespace {
-
-std::atomic<long> gAllocations{0};
 
 constexpr char kCommand[] = "C10";
 constexpr size_t kReportLength = 2068;
@@ -121,7 +120,7 @@ void BM_PdlnkUsbExchange(benchmark::State& state) {
   // The first exchange binds the trace client; it is left out.
   PDLNK_Send(handle, kCommand, 3, 5000);
   PDLNK_Receive(handle, buffer, sizeof buffer, &received, 5000);
-  const long allocationsBefore = gAllocations.load();
+  const long allocationsBefore = q7mbench::AllocationCount();
   const double wall0 = WallSeconds(), cpu0 = ProcessCpuSeconds();
   long exchanges = 0;
   for (auto _ : state) {
@@ -136,7 +135,7 @@ void BM_PdlnkUsbExchange(benchmark::State& state) {
   Record(&gPdlnk, wall0, cpu0, exchanges);
   if (exchanges > 0)
     state.counters["allocs/exchange"] =
-        static_cast<double>(gAllocations.load() - allocationsBefore) /
+        static_cast<double>(q7mbench::AllocationCount() - allocationsBefore) /
         static_cast<double>(exchanges);
   PDLNK_Close(handle);
 }
@@ -183,7 +182,7 @@ void BM_RawBusRoundTrip(benchmark::State& state) {
   out[0] = 2;
   out[2] = 3;
   std::memcpy(out + 3, kCommand, 3);
-  const long allocationsBefore = gAllocations.load();
+  const long allocationsBefore = q7mbench::AllocationCount();
   const double wall0 = WallSeconds(), cpu0 = ProcessCpuSeconds();
   long exchanges = 0;
   for (auto _ : state) {
@@ -196,7 +195,7 @@ void BM_RawBusRoundTrip(benchmark::State& state) {
   Record(&gRaw, wall0, cpu0, exchanges);
   if (exchanges > 0)
     state.counters["allocs/exchange"] =
-        static_cast<double>(gAllocations.load() - allocationsBefore) /
+        static_cast<double>(q7mbench::AllocationCount() - allocationsBefore) /
         static_cast<double>(exchanges);
   close(fd);
 }
@@ -206,21 +205,6 @@ BENCHMARK(BM_RawBusRoundTrip)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-// Counting every allocation of the process that goes through operator new
-// (the libraries' included).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "q7m/last_error_keeper.h"
 #include "q7m/platform_sys.h"
 
 namespace q7m {
@@ -17,18 +18,5 @@ inline uint32_t SystemFailure(uint32_t lastError) {
   Q7M_SetLastError(lastError);
   return 1000;
 }
-
-// Restores the thread's last error when the scope ends, so cleanup after a
-// failure leaves the error of the failure for the caller.
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : saved_(Q7M_GetLastError()) {}
-  ~LastErrorKeeper() { Q7M_SetLastError(saved_); }
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
- private:
-  uint32_t saved_;
-};
 
 }  // namespace q7m

@@ -31,32 +31,34 @@ std::string_view BaseNameOf(std::string_view path) {
   return file;
 }
 
+// The module's path, or the part of it `pick` chooses, cut to the caller's
+// buffer; an empty text and the error when the address is in no module.
+template <typename Pick>
+uint32_t CopyModuleName(const void* address, char* buffer, uint32_t size, Pick pick) {
+  std::string path;
+  const uint32_t rc = q7m::platform::ModulePathOf(address, &path);
+  if (rc != Q7M_ERROR_SUCCESS) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    Q7M_SetLastError(rc);
+    return 0;
+  }
+  return q7m::platform::CopyTextCut(pick(path), buffer, size);
+}
+
 }  // namespace
 
 extern "C" {
 
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetModuleFileName(const void* address, char* buffer,
                                                   uint32_t size) {
-  std::string path;
-  uint32_t rc = q7m::platform::ModulePathOf(address, &path);
-  if (rc != Q7M_ERROR_SUCCESS) {
-    if (buffer != nullptr && size > 0) buffer[0] = '\0';
-    Q7M_SetLastError(rc);
-    return 0;
-  }
-  return q7m::platform::CopyTextCut(path, buffer, size);
+  return CopyModuleName(address, buffer, size,
+                        [](const std::string& path) { return std::string_view(path); });
 }
 
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetModuleBaseName(const void* address, char* buffer,
                                                   uint32_t size) {
-  std::string path;
-  uint32_t rc = q7m::platform::ModulePathOf(address, &path);
-  if (rc != Q7M_ERROR_SUCCESS) {
-    if (buffer != nullptr && size > 0) buffer[0] = '\0';
-    Q7M_SetLastError(rc);
-    return 0;
-  }
-  return q7m::platform::CopyTextCut(BaseNameOf(path), buffer, size);
+  return CopyModuleName(address, buffer, size,
+                        [](const std::string& path) { return BaseNameOf(path); });
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "q7m/last_error_keeper.h"
 #include "q7m/pdlnk.h"
 #include "q7m/platform_sys.h"
 
@@ -30,18 +31,5 @@ inline uint32_t SystemError(uint32_t lastError) {
   Q7M_SetLastError(lastError);
   return kPdSystemError;
 }
-
-// Restores the thread's last-error value when the scope ends: teardown
-// steps must not overwrite the error of the failure being reported.
-class LastErrorKeeper {
- public:
-  LastErrorKeeper() : saved_(Q7M_GetLastError()) {}
-  ~LastErrorKeeper() { Q7M_SetLastError(saved_); }
-  LastErrorKeeper(const LastErrorKeeper&) = delete;
-  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
- private:
-  uint32_t saved_;
-};
 
 }  // namespace q7m
