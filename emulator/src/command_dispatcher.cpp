@@ -8,6 +8,11 @@ constexpr char kCommandMark = 'C';
 constexpr char kCancelMark = 'E';
 }  // namespace
 
+std::string_view CommandCodeOf(const uint8_t* message, size_t size) {
+  if (size < 3 || message[0] != kCommandMark) return {};
+  return {reinterpret_cast<const char*>(message + 1), 2};
+}
+
 CommandDispatcher::CommandDispatcher()
     : table_(static_cast<size_t>(kPrintableCount * kPrintableCount), nullptr) {}
 

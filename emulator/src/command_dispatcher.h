@@ -31,6 +31,10 @@ struct CommandContext {
 };
 
 using CommandHandler = void (*)(CommandContext& context);
+
+// The two code characters of a command message ("C" + code + parameters);
+// empty when the message is no command (the cancel, or too short).
+std::string_view CommandCodeOf(const uint8_t* message, size_t size);
 using CancelHook = void (*)(ReaderState& state);
 
 class CommandDispatcher {

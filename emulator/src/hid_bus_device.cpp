@@ -471,11 +471,12 @@ void HidBusDevice::HandleReport(Connection* c, const uint8_t* packet, size_t siz
     Unplug(ms, "fault");
     return;
   }
-  if (faults.Take(FaultKind::kNoAnswer)) {
+  std::string_view code = CommandCodeOf(report.message, report.size);
+  if (faults.TakeFor(FaultKind::kNoAnswer, code)) {
     reader_->log().Note(name(), "FAULT", "no-answer");
     return;
   }
-  if (faults.Take(FaultKind::kLate, &ms)) {
+  if (faults.TakeFor(FaultKind::kLate, code, &ms)) {
     reader_->log().Note(name(), "FAULT", "late ms=%u", ms);
     Delay(response_.data(), response_.size(), NowMs() + ms);
     return;
