@@ -340,6 +340,7 @@ void HidBusDevice::OnConnection(Connection* c, uint32_t events) {
     size_t size = static_cast<size_t>(n);
     if (size > sizeof packet_) {
       ++counters_.badReports;
+      reader_->state().Count(ReaderCounter::kLinkErrors);
       reader_->log().Note(name(), "WARN", "host=%u sent %zu bytes, more than any report", c->number,
                           size);
       continue;
@@ -448,6 +449,7 @@ void HidBusDevice::HandleReport(Connection* c, const uint8_t* packet, size_t siz
   OutputReport report;
   if (const char* problem = ParseOutputReport(packet, size, outputLength_, &report)) {
     ++counters_.badReports;
+    reader_->state().Count(ReaderCounter::kLinkErrors);
     reader_->log().Note(name(), "WARN", "host=%u output report refused: %s", c->number, problem);
     return;
   }

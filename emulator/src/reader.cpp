@@ -20,6 +20,8 @@ void Reader::Execute(const uint8_t* message, size_t size, ResponseBuffer* respon
   std::string_view code = CommandCodeOf(message, size);
   if (code.empty() || !AnswerFromFault(code, response))
     dispatcher_->Execute(state_, message, size, response);
+  if (response->size() > 0 && response->data()[0] == 'N')
+    state_.Count(ReaderCounter::kNegativeAnswers);
   log_->Message(name_.c_str(), "RSP", response->data(), response->size());
 }
 

@@ -177,6 +177,7 @@ void SerialLink::Handle(FrameReceiver::Event event) {
     case Event::kGarbled:
       if (!LineUsable()) break;
       ++counters_.damaged;
+      reader_->state().Count(ReaderCounter::kLinkErrors);
       reader_->log().Note(name(), "WARN", "%s command frame",
                           event == Event::kBadCheck   ? "wrong BCC in"
                           : event == Event::kOverflow ? "oversized"
