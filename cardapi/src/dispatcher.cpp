@@ -170,12 +170,15 @@ uint32_t RdaxDispatch(const RdaxRequest& request) {
     FreeParam1Copy(request);
     return StoreBusy(handle);
   }
+  // On the caller's thread the API lock itself is the check: taking it
+  // answers "held" exactly when the query would, and a held lock ends the
+  // request with "busy" stored, as the query's answer would.
+  if (request.event() == nullptr) return RdaxRunRequest(request);
   if (SEQUOR_IsApiLocked(Session(handle)) != SEQUOR_SUCCESS) {
     FreeParam1Copy(request);
     Claims().Release(handle);
     return StoreBusy(handle);
   }
-  if (request.event() == nullptr) return RdaxRunRequest(request);
 
   auto* copy = new (std::nothrow) RdaxRequest(request);
   if (copy == nullptr) {
