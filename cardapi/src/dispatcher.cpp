@@ -125,18 +125,25 @@ uint32_t RdaxRunRequest(const RdaxRequest& request) {
   } else {
     result = RdaxMapSequorCode(lock);
   }
+  // What follows must not touch the last error the operation left for its
+  // caller, unless the give-back of the lock fails and takes its place.
+  uint32_t lastError = Q7M_GetLastError();
   FreeParam1Copy(request);
   if (lock == SEQUOR_SUCCESS) {
     // A failed give-back is reported as the operation's result, in the
     // API's own codes like every other answer of the execution service.
     const uint32_t unlock = SEQUOR_ApiUnlock(session);
-    if (unlock != SEQUOR_SUCCESS) result = RdaxMapSequorCode(unlock);
+    if (unlock != SEQUOR_SUCCESS) {
+      result = RdaxMapSequorCode(unlock);
+      lastError = Q7M_GetLastError();
+    }
   }
   // A cancel running beside the operation stores its own outcome first, so
   // the caller collects how the operation ended.
   Claims().AwaitCancels(handle);
   SEQUOR_SetResult(session, result);
   Claims().Release(handle);
+  Q7M_SetLastError(lastError);
   return result;
 }
 
