@@ -76,6 +76,7 @@ constexpr ErrorText kErrorTexts[] = {
     {127, "The specified procedure could not be found."},
     {128, "There are no child processes to wait for."},
     {145, "The directory is not empty."},
+    {155, "Cannot create another thread."},
     {161, "The specified path is invalid."},
     {164, "No more threads can be created in the system."},
     {167, "Unable to lock a region of a file."},
