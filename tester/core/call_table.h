@@ -14,10 +14,13 @@ namespace q7m::rigtool {
 // What a data text that does not parse gives instead of a call.
 constexpr uint32_t kDataTextRefused = RDAX_E_PARAMETER;
 
+// The four parameter texts as resolved from the boxes or a list row.
+using Params = std::array<std::string, 4>;
+
 struct CallInput {
   const RDAX* handle = nullptr;
   Q7M_HANDLE event = nullptr;  // null: synchronous
-  std::array<std::string, 4> params;
+  Params params;
 };
 
 enum class CallStatus {

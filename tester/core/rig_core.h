@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "call_table.h"
 #include "command_list.h"
 #include "list_run.h"
 #include "log_book.h"
@@ -33,8 +34,6 @@ enum class RunEnd {
   kErrorStopped,  // Error Stop ended the run
   kStopped,       // Stop or CloseDevice ended the run
 };
-
-using Params = std::array<std::string, 4>;
 
 class RigCore {
  public:
