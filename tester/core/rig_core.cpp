@@ -5,6 +5,7 @@
 #include "api_list.h"
 #include "call_table.h"
 #include "detail_lines.h"
+#include "list_file.h"
 #include "number_text.h"
 #include "q7m/platform_sys.h"
 #include "result_lines.h"
@@ -160,6 +161,21 @@ void RigCore::Stop() {
 void RigCore::EndRun() {
   executing_ = false;
   run_.End(list_);
+}
+
+void RigCore::LoadList() {
+  const std::string path = ui_.ChooseFile(FileChoice::kOpenList);
+  if (!path.empty()) LoadListFile(path, list_, ui_);
+}
+
+void RigCore::SaveList() {
+  const std::string path = ui_.ChooseFile(FileChoice::kSaveList);
+  if (!path.empty()) SaveListFile(path, list_, ui_);
+}
+
+void RigCore::PickLogFile() {
+  const std::string path = ui_.ChooseFile(FileChoice::kPickLogName);
+  if (!path.empty()) log_.SetFileName(path);
 }
 
 void RigCore::StartWorker(int mode) {

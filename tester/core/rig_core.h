@@ -75,6 +75,12 @@ class RigCore {
   bool RunSelected();
   void Stop();
 
+  // "Load" and "Save as.." of the command list, "..." beside the log-file
+  // name: each asks the front end for the file first.
+  void LoadList();
+  void SaveList();
+  void PickLogFile();
+
   // Waits until the worker has ended.
   void WaitForWorker();
   RunEnd LastRunEnd() const { return runEnd_; }

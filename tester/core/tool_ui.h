@@ -25,7 +25,9 @@ class ToolUi {
  public:
   virtual ~ToolUi() = default;
   // `text` has been appended to the log (an entry and its CR LF). Called
-  // from the UI thread and the worker alike, in log order.
+  // from the UI thread and the worker alike, in log order, with the log's
+  // lock held: hand the text on (queue it to the UI thread), never wait
+  // for the UI thread here.
   virtual void LogAppended(std::string_view text) = 0;
   virtual void ShowMessage(std::string_view caption, std::string_view text, BoxIcon icon) = 0;
   // A question with the buttons Yes, No and Cancel.

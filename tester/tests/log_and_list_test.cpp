@@ -2,6 +2,7 @@
 // order in which runs take its rows.
 #include <gtest/gtest.h>
 
+#include "api_list.h"
 #include "command_list.h"
 #include "fake_ui.h"
 #include "list_file.h"
@@ -149,6 +150,16 @@ TEST_F(LogAndList, AnUnreadableOrUncreatableFileIsReportedAndChangesNothing) {
   EXPECT_EQ(ui_.messages, (std::vector<std::string>{"Warning: Cannot read data from file!",
                                                     "Warning: Cannot save data to file!"}));
   EXPECT_EQ(list_.Size(), 1u);
+}
+
+TEST_F(LogAndList, TheDemoListLoadsEveryLineAsARow) {
+  const std::string text = q7mtest::ReadFile(Q7M_RIGTOOL_DEMO_LIST);
+  ASSERT_FALSE(text.empty());
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  ASSERT_TRUE(LoadListFile(Q7M_RIGTOOL_DEMO_LIST, list_, ui_));
+  EXPECT_EQ(list_.Size(), lines) << "a misspelt name would be dropped silently";
+  for (const ListRow& row : list_.Rows()) EXPECT_EQ(ApiName(row.apiIndex), row.name);
 }
 
 class ListRuns : public LogAndList {
