@@ -244,7 +244,7 @@ bool RigCore::Report(int apiIndex, Q7M_HANDLE event) {
   // Only an accepted asynchronous call is waited for: any other answer is
   // already final. LogErrorData never takes the event.
   if (event != nullptr && lastResult_ == RDAX_I_ASYNC_STARTED && apiIndex != kLogErrorData) {
-    if (Q7M_WaitForSingleObject(event, kAsyncWaitMilliseconds) != Q7M_WAIT_OBJECT_0) {
+    if (Q7M_WaitForSingleObject(event, asyncWaitMilliseconds) != Q7M_WAIT_OBJECT_0) {
       const uint32_t code = Q7M_GetLastError();
       ShowErrorText(code);
       log_.Append(ResultLine(code));

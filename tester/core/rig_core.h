@@ -50,6 +50,8 @@ class RigCore {
   std::atomic<bool> asynchronous{true};
   std::atomic<int> loops{1};
   std::atomic<int> errorStop{0};
+  // How long an accepted asynchronous call is awaited.
+  std::atomic<uint32_t> asyncWaitMilliseconds{kAsyncWaitMilliseconds};
   // The loop and error-stop fields accept 0..2147483647.
   static bool ValidCount(long long value) { return value >= 0 && value <= 2147483647LL; }
 

@@ -1,5 +1,6 @@
 #include "fake_rdax.h"
 
+#include <mutex>
 #include <type_traits>
 
 #include "q7m/rdax.h"
@@ -7,7 +8,26 @@
 namespace fakerdax {
 
 Call last;
+std::vector<Call> calls;
 uint32_t answer = 0;
+std::map<std::string, uint32_t> answers;
+bool complete = false;
+const void* openHandle = nullptr;
+uint32_t openError = 0;
+std::string openName;
+std::vector<uintptr_t> openSettings;
+
+void Reset() {
+  last = {};
+  calls.clear();
+  answer = 0;
+  answers.clear();
+  complete = false;
+  openHandle = nullptr;
+  openError = 0;
+  openName.clear();
+  openSettings.clear();
+}
 
 template <typename T>
 uintptr_t Word(T value) {
@@ -18,10 +38,25 @@ uintptr_t Word(T value) {
   }
 }
 
+// Completion events are the only untyped pointers among the arguments.
+template <typename T>
+void Complete(T value) {
+  if constexpr (std::is_same_v<T, Q7M_HANDLE>) {
+    if (complete && value != nullptr) Q7M_SetEvent(value);
+  }
+}
+
+// The UI thread (Stop, GetResult) and the worker call at once.
+std::mutex recordMutex;
+
 template <typename... T>
 uint32_t Record(const char* name, T... args) {
+  std::lock_guard lock(recordMutex);
   last = {name, {Word(args)...}};
-  return answer;
+  calls.push_back(last);
+  (Complete(args), ...);
+  const auto it = answers.find(name);
+  return it != answers.end() ? it->second : answer;
 }
 
 }  // namespace fakerdax
@@ -34,6 +69,19 @@ using Cards = RdaxContactlessCards;
 
 // clang-format off
 extern "C" {
+const RDAX* RDAX_OpenDevice(const char* name, const RDAX_OPEN_PARAMS* params) {
+  Record(__func__, name, params);
+  fakerdax::openName = name != nullptr ? name : "(null)";
+  fakerdax::openSettings.clear();
+  if (params != nullptr) fakerdax::openSettings.assign(params->words, params->words + RDAX_OPEN_PARAM_WORDS);
+  if (fakerdax::openHandle == nullptr) Q7M_SetLastError(fakerdax::openError);
+  return static_cast<const RDAX*>(fakerdax::openHandle);
+}
+uint32_t RDAX_CloseDevice(H h) { return Record(__func__, h); }
+uint32_t RDAX_GetResult(H h) { return Record(__func__, h); }
+uint32_t RDAX_Cancel(H h) { return Record(__func__, h); }
+uint32_t RDAX_StartRestriction(H h) { return Record(__func__, h); }
+uint32_t RDAX_EndRestriction(H h) { return Record(__func__, h); }
 uint32_t RDAX_GetCapabilities(H h, RDAX_CAPABILITIES* c, E e) { return Record(__func__, h, c, e); }
 uint32_t RDAX_GetStatus(H h, RDAX_STATUS* s, E e) { return Record(__func__, h, s, e); }
 uint32_t RDAX_InitialReset(H h, E e) { return Record(__func__, h, e); }
