@@ -125,18 +125,25 @@ uint32_t RdaxRunRequest(const RdaxRequest& request) {
   } else {
     result = RdaxMapSequorCode(lock);
   }
+  // What follows must not touch the last error the operation left for its
+  // caller, unless the give-back of the lock fails and takes its place.
+  uint32_t lastError = Q7M_GetLastError();
   FreeParam1Copy(request);
   if (lock == SEQUOR_SUCCESS) {
     // A failed give-back is reported as the operation's result, in the
     // API's own codes like every other answer of the execution service.
     const uint32_t unlock = SEQUOR_ApiUnlock(session);
-    if (unlock != SEQUOR_SUCCESS) result = RdaxMapSequorCode(unlock);
+    if (unlock != SEQUOR_SUCCESS) {
+      result = RdaxMapSequorCode(unlock);
+      lastError = Q7M_GetLastError();
+    }
   }
   // A cancel running beside the operation stores its own outcome first, so
   // the caller collects how the operation ended.
   Claims().AwaitCancels(handle);
   SEQUOR_SetResult(session, result);
   Claims().Release(handle);
+  Q7M_SetLastError(lastError);
   return result;
 }
 
@@ -170,12 +177,15 @@ uint32_t RdaxDispatch(const RdaxRequest& request) {
     FreeParam1Copy(request);
     return StoreBusy(handle);
   }
+  // On the caller's thread the API lock itself is the check: taking it
+  // answers "held" exactly when the query would, and a held lock ends the
+  // request with "busy" stored, as the query's answer would.
+  if (request.event() == nullptr) return RdaxRunRequest(request);
   if (SEQUOR_IsApiLocked(Session(handle)) != SEQUOR_SUCCESS) {
     FreeParam1Copy(request);
     Claims().Release(handle);
     return StoreBusy(handle);
   }
-  if (request.event() == nullptr) return RdaxRunRequest(request);
 
   auto* copy = new (std::nothrow) RdaxRequest(request);
   if (copy == nullptr) {

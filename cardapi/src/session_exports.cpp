@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "export_table.h"
+#include "q7m/last_error_keeper.h"
 #include "q7m/rdax.h"
 #include "q7m/sequor.h"
 #include "rdax_trace.h"
@@ -9,6 +10,7 @@
 #include "result_map.h"
 
 using namespace q7m::rdax;
+using q7m::LastErrorKeeper;
 namespace x = q7m::rdax::exports;
 
 namespace {
@@ -93,8 +95,11 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_Cancel(const RDAX* handle) {
   BeginCancel(handle);
   const uint32_t result = RdaxMapSequorCode(SEQUOR_Cancel(Session(handle)));
   FinishExport(x::kCancel, result, values);
-  SEQUOR_SetResult(Session(handle), result);
-  EndCancel(handle);
+  {
+    LastErrorKeeper keepLastError;
+    SEQUOR_SetResult(Session(handle), result);
+    EndCancel(handle);
+  }
   return result;
 }
 

@@ -8,6 +8,11 @@ constexpr char kCommandMark = 'C';
 constexpr char kCancelMark = 'E';
 }  // namespace
 
+std::string_view CommandCodeOf(const uint8_t* message, size_t size) {
+  if (size < 3 || message[0] != kCommandMark) return {};
+  return {reinterpret_cast<const char*>(message + 1), 2};
+}
+
 CommandDispatcher::CommandDispatcher()
     : table_(static_cast<size_t>(kPrintableCount * kPrintableCount), nullptr) {}
 
@@ -35,7 +40,7 @@ bool CommandDispatcher::Knows(std::string_view code) const {
 void CommandDispatcher::Execute(ReaderState& state, const uint8_t* message, size_t size,
                                 ResponseBuffer* response) const {
   if (size >= 1 && message[0] == kCancelMark) {
-    ++state.cancelCount;
+    state.Count(ReaderCounter::kCancels);
     for (CancelHook hook : cancelHooks_) hook(state);
     response->Cancel();
     return;
@@ -48,12 +53,10 @@ void CommandDispatcher::Execute(ReaderState& state, const uint8_t* message, size
     int slot = Slot(code[0], code[1]);
     if (slot >= 0) handler = table_[static_cast<size_t>(slot)];
   }
-  if (!handler) {
-    response->Negative(code, state.undefinedCommandError.data());
-    return;
-  }
-  CommandContext context{state, code, message + 3, size - 3, *response};
+  size_t paramSize = size >= 3 ? size - 3 : 0;
+  CommandContext context{state, code, message + (size >= 3 ? 3 : size), paramSize, *response};
   response->Clear();
+  if (!handler) return context.RefuseCommand();
   handler(context);
 }
 

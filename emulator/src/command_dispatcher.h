@@ -1,7 +1,7 @@
 // Routes each command message to the handler of its two-character command
-// code. Families of commands register their handlers at start-up (device
-// information and status now; card transport, chip, contactless and firmware
-// download later), so new commands plug in without touching the links.
+// code. The command families register their handlers at start-up (see
+// reader_commands.h for the one list of every code), so new commands plug in
+// without touching the links.
 #pragma once
 
 #include <cstddef>
@@ -24,13 +24,29 @@ struct CommandContext {
   ResponseBuffer& response;
 
   // "P", the code and the reader's status characters; data follows.
-  void Accept() { response.Positive(code, state.cardStatus.data()); }
+  void Accept() {
+    std::array<char, 2> status = state.StatusCharacters();
+    response.Positive(code, status.data());
+  }
   // "N", the code and the reader's parameter error.
-  void RefuseParameters() { response.Negative(code, state.parameterError.data()); }
+  void RefuseParameters() {
+    state.Count(ReaderCounter::kParameterErrors);
+    response.Negative(code, state.parameterError.data());
+  }
+  // "N", the code and the reader's undefined-command error: the answer to a
+  // code the reader does not know, or one whose family is not built yet.
+  void RefuseCommand() {
+    state.Count(ReaderCounter::kUndefinedCommands);
+    response.Negative(code, state.undefinedCommandError.data());
+  }
   bool HasParams(size_t count) const { return paramSize == count; }
 };
 
 using CommandHandler = void (*)(CommandContext& context);
+
+// The two code characters of a command message ("C" + code + parameters);
+// empty when the message is no command (the cancel, or too short).
+std::string_view CommandCodeOf(const uint8_t* message, size_t size);
 using CancelHook = void (*)(ReaderState& state);
 
 class CommandDispatcher {

@@ -4,7 +4,8 @@
 //   get READER FIELD
 //   set READER FIELD VALUE...
 //   fault READER SPEC...          arm a fault ("nak count=2", "late ms=300",
-//                                 "bad-bcc rate=0.1", "dsr-off", "unplug ms=500",
+//                                 "bad-bcc rate=0.1", "error code=46 cmd=6a",
+//                                 "reply data=HEX", "dsr-off", "unplug ms=500",
 //                                 "clear nak", "clear")
 //   clear READER                  clear every armed fault
 //   unplug READER [ms=N] / replug READER

@@ -84,7 +84,7 @@ void ControlServer::OnClient(Client* client, uint32_t events) {
     }
     std::string answer;
     if (static_cast<size_t>(n) > kMaxRequest)
-      answer = "ERR request longer than 4096 bytes\n";
+      answer = "ERR request longer than " + std::to_string(kMaxRequest) + " bytes\n";
     else
       answer = RunControlCommand(simulator_, std::string_view(request, static_cast<size_t>(n)));
     // The answer may be large (status of many readers); a short or failed

@@ -23,7 +23,7 @@ class ControlServer : public EventLoop::Watcher {
   void OnIoReady(uint32_t events) override;
 
   static constexpr size_t kMaxClients = 8;
-  static constexpr size_t kMaxRequest = 4096;
+  static constexpr size_t kMaxRequest = 16384;  // a reply fault of 4096 bytes in hexadecimal
 
  private:
   struct Client : EventLoop::Watcher {

@@ -14,14 +14,6 @@ bool IsDigitIn(uint8_t c, char low, char high) {
   return c >= low && c <= high;
 }
 
-// "00": reset. The reader returns to its idle state: LED off.
-void Reset(CommandContext& c) {
-  if (!c.HasParams(0)) return c.RefuseParameters();
-  ++c.state.resetCount;
-  c.state.led.mode = LedMode::kOff;
-  c.Accept();
-}
-
 // "V0": boot mask (data offset 5, 6-digit sum), loader (offset 25) and
 // firmware (offset 45, 8-digit sum).
 void VersionMain(CommandContext& c) {
@@ -70,12 +62,15 @@ void Capabilities(CommandContext& c) {
   for (char slot : s.samSlots) r.AppendChar(slot);
 }
 
-// "10" and "11": the status queries; a reader with a hardware fault answers
-// them negatively with its error code.
+// "10" and "11": the status queries. Their status characters tell where the
+// card is and whether its chip is contacted; a reader with a hardware fault
+// answers them negatively with its error code.
 void Status(CommandContext& c) {
   if (!c.HasParams(0)) return c.RefuseParameters();
-  if (c.state.deviceError.size() == 2)
+  if (c.state.deviceError.size() == 2) {
+    c.state.Count(ReaderCounter::kDeviceErrors);
     return c.response.Negative(c.code, c.state.deviceError.data());
+  }
   c.Accept();
 }
 
@@ -172,11 +167,10 @@ bool RegisterDeviceCommands(CommandDispatcher* d) {
     CommandHandler handler;
   };
   static const Entry kEntries[] = {
-      {"00", Reset},          {"V0", VersionMain},  {"V1", VersionChip}, {"V2", VersionSam},
-      {"UE", SerialAndModel}, {"N0", Capabilities}, {"10", Status},      {"11", Status},
-      {"L0", SensorLevels},   {"M0", Counters},     {"Y0", Standards},   {"Y6", SetIccStandard},
-      {"Y7", SetSamStandard}, {"P6", LedOff},       {"P7", LedOn},       {"P8", LedBlink},
-      {"N3", LedControlMode},
+      {"V0", VersionMain},  {"V1", VersionChip}, {"V2", VersionSam},     {"UE", SerialAndModel},
+      {"N0", Capabilities}, {"10", Status},      {"11", Status},         {"L0", SensorLevels},
+      {"M0", Counters},     {"Y0", Standards},   {"Y6", SetIccStandard}, {"Y7", SetSamStandard},
+      {"P6", LedOff},       {"P7", LedOn},       {"P8", LedBlink},       {"N3", LedControlMode},
   };
   bool ok = true;
   for (const Entry& e : kEntries) ok = d->Register(e.code, e.handler) && ok;

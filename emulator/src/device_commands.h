@@ -1,6 +1,8 @@
-// The reader's device commands: reset, versions, serial and model number,
+// The reader's device commands: versions, serial and model number,
 // capabilities, status, sensor levels, counters, chip standards and the front
-// LED, plus their reply layouts.
+// LED, each answer laid out at the offsets the card-reader API reads it from.
+// The reset belongs to the card transport family; reader_commands.h lists
+// every family.
 #pragma once
 
 #include "command_dispatcher.h"

@@ -9,22 +9,57 @@ namespace q7msim {
 namespace {
 
 const FaultInfo kFaults[] = {
-    {"nak", "answer good command frames with DLE NAK", true, false},
-    {"no-ack", "ignore command frames (neither ACK nor NAK)", true, false},
-    {"bad-bcc", "send response frames with a wrong BCC", true, false},
-    {"oversize", "send responses in frames of more than 1050 data bytes", true, false},
-    {"late", "answer ms=N milliseconds late", true, true},
-    {"no-answer", "take commands but never answer them", true, true},
-    {"zero-length", "send input reports with length field 0", false, true},
-    {"long-length", "send input reports whose length field exceeds the report", false, true},
-    {"report-id-0", "send input reports with report id 0 (raw form)", false, true},
-    {"busy", "refuse opens as if another host held the device exclusively", false, true},
-    {"unplug-on-command", "unplug instead of answering (ms=N: replug after N ms)", false, true},
+    {"nak", "answer good command frames with DLE NAK", true, false, false},
+    {"no-ack", "ignore command frames (neither ACK nor NAK)", true, false, false},
+    {"bad-bcc", "send response frames with a wrong BCC", true, false, false},
+    {"oversize", "send responses in frames of more than 1050 data bytes", true, false, false},
+    {"late", "answer ms=N milliseconds late [cmd=YY]", true, true, true},
+    {"no-answer", "take commands but never answer them [cmd=YY]", true, true, true},
+    {"zero-length", "send input reports with length field 0", false, true, false},
+    {"long-length", "send input reports whose length field exceeds the report", false, true, false},
+    {"report-id-0", "send input reports with report id 0 (raw form)", false, true, false},
+    {"busy", "refuse opens as if another host held the device exclusively", false, true, false},
+    {"unplug-on-command", "unplug instead of answering (ms=N: replug after N ms)", false, true,
+     false},
+    {"error", "answer N, the code and code=XX instead of running the command [cmd=YY]", true, true,
+     true},
+    {"cancel-reply", "answer the one-byte cancel answer E [cmd=YY]", true, true, true},
+    {"reply", "answer exactly the bytes data=HEX (up to 4096, may be empty) [cmd=YY]", true, true,
+     true},
 };
 static_assert(sizeof kFaults / sizeof kFaults[0] == static_cast<size_t>(FaultKind::kCount));
 
 constexpr uint32_t kMaxCount = 1000000;
 constexpr uint32_t kMaxMs = 3600000;
+
+// Two printable, non-blank characters, kept as written.
+bool ParseTwoCharacters(std::string_view text, std::array<char, 2>* out) {
+  if (text.size() != 2 || !IsPrintable(text) || text[0] == ' ' || text[1] == ' ') return false;
+  (*out)[0] = text[0];
+  (*out)[1] = text[1];
+  return true;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Pairs of hexadecimal digits, any case; empty is an empty reply.
+bool ParseHexBytes(std::string_view text, std::vector<uint8_t>* bytes) {
+  if (text.size() % 2 != 0 || text.size() / 2 > kMaxFaultReplyBytes) return false;
+  bytes->clear();
+  bytes->reserve(text.size() / 2);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int high = HexValue(text[i]);
+    int low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes->push_back(static_cast<uint8_t>(high * 16 + low));
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -85,6 +120,8 @@ bool ParseFaultRequest(std::string_view text, FaultRequest* request, std::string
   }
 
   bool haveCount = false;
+  bool haveCode = false;
+  bool haveData = false;
   for (size_t i = first; i < words.size(); ++i) {
     std::string_view word = words[i];
     size_t eq = word.find('=');
@@ -113,6 +150,24 @@ bool ParseFaultRequest(std::string_view text, FaultRequest* request, std::string
         return false;
       }
       r.ms = static_cast<uint32_t>(number);
+    } else if (EqualsNoCase(name, "cmd")) {
+      if (!ParseTwoCharacters(value, &r.command)) {
+        *error = "cmd: a command code of two printable characters";
+        return false;
+      }
+      r.anyCommand = false;
+    } else if (EqualsNoCase(name, "code")) {
+      if (!ParseTwoCharacters(value, &r.errorCode)) {
+        *error = "code: an error code of two printable characters";
+        return false;
+      }
+      haveCode = true;
+    } else if (EqualsNoCase(name, "data")) {
+      if (!ParseHexBytes(value, &r.data)) {
+        *error = "data: pairs of hexadecimal digits, at most 4096 bytes";
+        return false;
+      }
+      haveData = true;
     } else {
       *error = "unknown setting '" + std::string(name) + "'";
       return false;
@@ -131,6 +186,20 @@ bool ParseFaultRequest(std::string_view text, FaultRequest* request, std::string
     *error = "late needs ms=N";
     return false;
   }
+  if (!r.anyCommand && (!armed || !DescribeFault(r.kind).perCommand)) {
+    *error = std::string(verb) + " takes no cmd=";
+    return false;
+  }
+  bool wantsCode = armed && r.kind == FaultKind::kError;
+  if (haveCode != wantsCode) {
+    *error = wantsCode ? "error needs code=XX" : std::string(verb) + " takes no code=";
+    return false;
+  }
+  bool wantsData = armed && r.kind == FaultKind::kReply;
+  if (haveData != wantsData) {
+    *error = wantsData ? "reply needs data=HEX" : std::string(verb) + " takes no data=";
+    return false;
+  }
   if (r.rate > 0) r.count = 0;
   *request = r;
   return true;
@@ -143,6 +212,16 @@ void FaultPlan::Arm(FaultKind kind, uint32_t count, double rate, uint32_t ms) {
   slot.count = rate > 0 ? 0 : count;
   slot.rate = rate;
   slot.ms = ms;
+  slot.anyCommand = true;
+}
+
+void FaultPlan::Arm(const FaultRequest& request) {
+  Arm(request.kind, request.count, request.rate, request.ms);
+  Slot& slot = slots_[Index(request.kind)];
+  slot.anyCommand = request.anyCommand;
+  slot.command = request.command;
+  slot.code = request.errorCode;
+  slot.data = request.data;
 }
 
 void FaultPlan::Clear(FaultKind kind) {
@@ -167,8 +246,11 @@ double FaultPlan::NextRandom() {
   return static_cast<double>(value >> 11) / static_cast<double>(1ull << 53);
 }
 
-bool FaultPlan::Take(FaultKind kind, uint32_t* ms) {
+bool FaultPlan::TakeFor(FaultKind kind, std::string_view code, uint32_t* ms) {
   Slot& slot = slots_[Index(kind)];
+  if (!slot.anyCommand &&
+      (code.size() != 2 || code[0] != slot.command[0] || code[1] != slot.command[1]))
+    return false;
   bool fire = false;
   if (slot.count > 0) {
     --slot.count;
@@ -200,6 +282,17 @@ std::string FaultPlan::Describe() const {
       std::snprintf(line, sizeof line, "%s count=%u", kFaults[i].name, slot.count);
     text += line;
     if (slot.ms) text += " ms=" + std::to_string(slot.ms);
+    if (!slot.anyCommand) text += " cmd=" + std::string(slot.command.data(), 2);
+    if (static_cast<FaultKind>(i) == FaultKind::kError)
+      text += " code=" + std::string(slot.code.data(), 2);
+    if (static_cast<FaultKind>(i) == FaultKind::kReply) {
+      text += " data=";
+      for (uint8_t byte : slot.data) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        text += digits;
+      }
+    }
     text += '\n';
   }
   return text;

@@ -340,6 +340,7 @@ void HidBusDevice::OnConnection(Connection* c, uint32_t events) {
     size_t size = static_cast<size_t>(n);
     if (size > sizeof packet_) {
       ++counters_.badReports;
+      reader_->state().Count(ReaderCounter::kLinkErrors);
       reader_->log().Note(name(), "WARN", "host=%u sent %zu bytes, more than any report", c->number,
                           size);
       continue;
@@ -448,6 +449,7 @@ void HidBusDevice::HandleReport(Connection* c, const uint8_t* packet, size_t siz
   OutputReport report;
   if (const char* problem = ParseOutputReport(packet, size, outputLength_, &report)) {
     ++counters_.badReports;
+    reader_->state().Count(ReaderCounter::kLinkErrors);
     reader_->log().Note(name(), "WARN", "host=%u output report refused: %s", c->number, problem);
     return;
   }
@@ -471,11 +473,12 @@ void HidBusDevice::HandleReport(Connection* c, const uint8_t* packet, size_t siz
     Unplug(ms, "fault");
     return;
   }
-  if (faults.Take(FaultKind::kNoAnswer)) {
+  std::string_view code = CommandCodeOf(report.message, report.size);
+  if (faults.TakeFor(FaultKind::kNoAnswer, code)) {
     reader_->log().Note(name(), "FAULT", "no-answer");
     return;
   }
-  if (faults.Take(FaultKind::kLate, &ms)) {
+  if (faults.TakeFor(FaultKind::kLate, code, &ms)) {
     reader_->log().Note(name(), "FAULT", "late ms=%u", ms);
     Delay(response_.data(), response_.size(), NowMs() + ms);
     return;

@@ -64,7 +64,9 @@ void ListFields() {
 }
 
 void ListFaults() {
-  std::printf("Faults (SPEC: NAME [count=N | rate=P] [ms=N]; count=1 when neither):\n");
+  std::printf(
+      "Faults (SPEC: NAME [count=N | rate=P] [ms=N] [cmd=YY]; count=1 when neither;\n"
+      "cmd=YY: only commands with that code, case as written):\n");
   for (size_t i = 0; i < static_cast<size_t>(FaultKind::kCount); ++i) {
     const FaultInfo& info = DescribeFault(static_cast<FaultKind>(i));
     std::printf("  %-18s %s [%s]\n", info.name, info.help,

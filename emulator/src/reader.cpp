@@ -17,8 +17,35 @@ void Reader::AttachLink(std::unique_ptr<Link> link) {
 void Reader::Execute(const uint8_t* message, size_t size, ResponseBuffer* response) {
   ++commands_;
   log_->Message(name_.c_str(), "CMD", message, size);
-  dispatcher_->Execute(state_, message, size, response);
+  std::string_view code = CommandCodeOf(message, size);
+  if (code.empty() || !AnswerFromFault(code, response))
+    dispatcher_->Execute(state_, message, size, response);
+  if (response->size() > 0 && response->data()[0] == 'N')
+    state_.Count(ReaderCounter::kNegativeAnswers);
   log_->Message(name_.c_str(), "RSP", response->data(), response->size());
+}
+
+bool Reader::AnswerFromFault(std::string_view code, ResponseBuffer* response) {
+  const char echo[2] = {code[0], code[1]};
+  if (faults_.TakeFor(FaultKind::kError, code)) {
+    const std::array<char, 2>& error = faults_.ErrorCode();
+    log_->Note(name_.c_str(), "FAULT", "error code=%c%c", error[0], error[1]);
+    response->Negative(echo, error.data());
+    return true;
+  }
+  if (faults_.TakeFor(FaultKind::kCancelReply, code)) {
+    log_->Note(name_.c_str(), "FAULT", "cancel-reply");
+    response->Cancel();
+    return true;
+  }
+  if (faults_.TakeFor(FaultKind::kReply, code)) {
+    const std::vector<uint8_t>& data = faults_.ReplyData();
+    log_->Note(name_.c_str(), "FAULT", "reply (%zu bytes)", data.size());
+    response->Clear();
+    response->AppendBytes(data.data(), data.size());
+    return true;
+  }
+  return false;
 }
 
 std::string Reader::ApplyFault(const FaultRequest& request) {
@@ -34,7 +61,7 @@ std::string Reader::ApplyFault(const FaultRequest& request) {
       if (link_ && !FaultAppliesTo(request.kind, link_->kind()))
         return std::string(DescribeFault(request.kind).name) + " does not apply to a " +
                (link_->kind() == LinkKind::kSerial ? "serial" : "USB") + " reader";
-      faults_.Arm(request.kind, request.count, request.rate, request.ms);
+      faults_.Arm(request);
       return {};
     default:
       if (!link_) return "reader has no link";

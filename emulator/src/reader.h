@@ -31,7 +31,9 @@ class Reader {
   // Gives the reader its link and adds the link's fields to the reader's.
   void AttachLink(std::unique_ptr<Link> link);
 
-  // Answers one command message (logged as CMD and RSP).
+  // Answers one command message (logged as CMD and RSP). An armed answer
+  // fault that matches the command answers in its place; the command then
+  // does not run.
   void Execute(const uint8_t* message, size_t size, ResponseBuffer* response);
 
   // Arms or clears a fault, or passes an action to the link. Empty text on
@@ -44,6 +46,8 @@ class Reader {
   std::string Describe() const;
 
  private:
+  bool AnswerFromFault(std::string_view code, ResponseBuffer* response);
+
   std::string name_;
   const CommandDispatcher* dispatcher_;
   WireLog* log_;

@@ -104,6 +104,113 @@ std::string FormatLed(const LedState& led) {
   return text;
 }
 
+// The form FormatLed writes: "off|on|blink [colour=1-3] [cycle=1-5]
+// [control=manual|automatic]"; what is not named stays as it was.
+std::string SetLed(LedState* led, std::string_view value) {
+  auto words = SplitWords(value);
+  if (words.empty()) return "off, on or blink, then colour=, cycle=, control=";
+  LedState next = *led;
+  if (EqualsNoCase(words[0], "off")) {
+    next.mode = LedMode::kOff;
+  } else if (EqualsNoCase(words[0], "on")) {
+    next.mode = LedMode::kOn;
+  } else if (EqualsNoCase(words[0], "blink")) {
+    next.mode = LedMode::kBlink;
+  } else {
+    return "off, on or blink first";
+  }
+  for (size_t i = 1; i < words.size(); ++i) {
+    std::string_view word = words[i];
+    size_t eq = word.find('=');
+    std::string_view name = word.substr(0, eq);
+    std::string_view v = eq == std::string_view::npos ? std::string_view() : word.substr(eq + 1);
+    if (EqualsNoCase(name, "colour") && v.size() == 1 && v[0] >= '1' && v[0] <= '3') {
+      next.colour = v[0];
+    } else if (EqualsNoCase(name, "cycle") && v.size() == 1 && v[0] >= '1' && v[0] <= '5') {
+      next.cycle = v[0];
+    } else if (EqualsNoCase(name, "control") &&
+               (EqualsNoCase(v, "manual") || EqualsNoCase(v, "automatic"))) {
+      next.automatic = EqualsNoCase(v, "automatic");
+    } else {
+      return "colour=1 to 3, cycle=1 to 5, control=manual or automatic";
+    }
+  }
+  *led = next;
+  return {};
+}
+
+constexpr const char* kPositionNames[] = {"none", "gate", "inside"};
+
+std::string SetPosition(ReaderState* s, std::string_view value) {
+  for (size_t i = 0; i < 3; ++i) {
+    if (EqualsNoCase(value, kPositionNames[i])) {
+      s->MoveCard(static_cast<CardPosition>(i));
+      return {};
+    }
+  }
+  return "none, gate or inside";
+}
+
+std::string FormatChipContact(const CardSlot& slot) {
+  switch (slot.chip) {
+    case ChipContact::kReleased:
+      return "released";
+    case ChipContact::kLowered:
+      return "lowered";
+    case ChipContact::kPowered:
+      return "powered";
+    case ChipContact::kMemoryCard:
+      return "memory" + std::to_string(slot.memoryCardType);
+  }
+  return "released";
+}
+
+std::string SetChipContact(ReaderState* s, std::string_view value) {
+  ChipContact chip;
+  uint8_t type = 0;
+  if (EqualsNoCase(value, "released")) {
+    chip = ChipContact::kReleased;
+  } else if (EqualsNoCase(value, "lowered")) {
+    chip = ChipContact::kLowered;
+  } else if (EqualsNoCase(value, "powered")) {
+    chip = ChipContact::kPowered;
+  } else if (value.size() == 7 && EqualsNoCase(value.substr(0, 6), "memory") && value[6] >= '0' &&
+             value[6] <= '3') {
+    chip = ChipContact::kMemoryCard;
+    type = static_cast<uint8_t>(value[6] - '0');
+  } else {
+    return "released, lowered, powered or memory0 to memory3";
+  }
+  if (chip != ChipContact::kReleased && s->slot.position != CardPosition::kInside)
+    return "no card inside to contact";
+  s->SetChipContact(chip, type);
+  return {};
+}
+
+// A pair that stands for a position moves the card there; any other pair is
+// reported as it is until the card moves.
+std::string SetCardStatus(ReaderState* s, std::string_view value) {
+  if (value.size() != 2 || !IsPrintable(value)) return "two printable characters";
+  if (value == "00") {
+    s->MoveCard(CardPosition::kNone);
+  } else if (value == "01") {
+    s->MoveCard(CardPosition::kGate);
+  } else if (value == "02" || value == "10" || value == "11" ||
+             (value[0] == '2' && value[1] >= '0' && value[1] <= '3')) {
+    s->MoveCard(CardPosition::kInside);
+    if (value == "10")
+      s->SetChipContact(ChipContact::kLowered);
+    else if (value == "11")
+      s->SetChipContact(ChipContact::kPowered);
+    else if (value[0] == '2')
+      s->SetChipContact(ChipContact::kMemoryCard, static_cast<uint8_t>(value[1] - '0'));
+  } else {
+    s->slot.statusOverridden = true;
+    s->slot.statusOverride = {value[0], value[1]};
+  }
+  return {};
+}
+
 }  // namespace
 
 void AddReaderStateFields(ReaderState* s, FieldTable* t) {
@@ -140,9 +247,19 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
       "Counters", "the 20 counters, comma-separated (a shorter list sets the first ones)",
       [s] { return FormatList(s->counters); },
       [s](std::string_view v) { return SetList(&s->counters, v, 99999999); });
+  // What the reader counts in each, by index (see ReaderCounter).
+  static const char* const kCounterMeaning[kCounterCount] = {
+      "card insertions",    "magnetic track reads", "chip activations", "negative answers",
+      "refused parameters", "undefined commands",   "link errors",      "resets",
+      "device errors",      "track read errors",    "chip errors",      "contactless errors",
+      "security events",    "download errors",      "cancels received", "not counted",
+      "not counted",        "not counted",          "not counted",      "not counted",
+  };
   for (size_t i = 0; i < kCounterCount; ++i) {
-    t->AddNumber("Counter" + std::to_string(i + 1), "counter, 0 to 99999999", 0, 99999999,
-                 "a number from 0 to 99999999", &s->counters[i]);
+    t->AddNumber("Counter" + std::to_string(i + 1),
+                 std::string(kCounterMeaning[i]) + " (offset " + std::to_string(5 + 8 * i) +
+                     ", 0 to 99999999)",
+                 0, kCounterMax, "a number from 0 to 99999999", &s->counters[i]);
   }
   t->Add(
       "Sensors", "the 4 sensor levels, comma-separated, 0 to 99",
@@ -154,11 +271,25 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
   }
 
   t->Add(
+      "CardPosition", "where the card is: none, gate or inside",
+      [s] { return std::string(kPositionNames[static_cast<size_t>(s->slot.position)]); },
+      [s](std::string_view v) { return SetPosition(s, v); });
+  t->Add(
+      "ChipContact",
+      "chip contacts of a card inside: released, lowered, powered, or memory0 to memory3 "
+      "(a memory card of that type powered)",
+      [s] { return FormatChipContact(s->slot); },
+      [s](std::string_view v) { return SetChipContact(s, v); });
+  t->Add(
       "CardStatus",
-      "the two status characters of positive answers (00 no card, 01 at the gate, "
-      "02 inside, 11 chip contacted)",
-      [s] { return std::string(s->cardStatus.data(), 2); },
-      [s](std::string_view v) { return SetTwoChars(&s->cardStatus, v); });
+      "the two status characters of positive answers, from the card position and chip "
+      "contacts (00 no card, 01 at the gate, 02 inside, 10 contacts lowered, 11 chip powered, "
+      "2t memory card of type t); any other pair is reported as set until the card moves",
+      [s] {
+        std::array<char, 2> status = s->StatusCharacters();
+        return std::string(status.data(), 2);
+      },
+      [s](std::string_view v) { return SetCardStatus(s, v); });
   t->Add(
       "DeviceError", "error code the status queries answer with, or none",
       [s] { return s->deviceError.empty() ? std::string("none") : s->deviceError; },
@@ -235,9 +366,15 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
       "ParameterError", "error code answered to refused parameters",
       [s] { return std::string(s->parameterError.data(), 2); },
       [s](std::string_view v) { return SetTwoChars(&s->parameterError, v); });
-  t->Add("Led", "front LED (read-only)", [s] { return FormatLed(s->led); });
-  t->Add("Resets", "resets executed (read-only)", [s] { return std::to_string(s->resetCount); });
-  t->Add("Cancels", "cancels received (read-only)", [s] { return std::to_string(s->cancelCount); });
+  t->Add(
+      "Led",
+      "front LED: off, on or blink, then colour=1-3 (green, red, orange), cycle=1-5, "
+      "control=manual|automatic",
+      [s] { return FormatLed(s->led); }, [s](std::string_view v) { return SetLed(&s->led, v); });
+  t->Add("Resets", "resets executed: counter 8 (read-only here)",
+         [s] { return std::to_string(s->Counter(ReaderCounter::kResets)); });
+  t->Add("Cancels", "cancels received: counter 15 (read-only here)",
+         [s] { return std::to_string(s->Counter(ReaderCounter::kCancels)); });
 }
 
 }  // namespace q7msim

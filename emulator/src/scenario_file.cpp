@@ -11,7 +11,8 @@ namespace q7msim {
 namespace {
 // Returned for a key that is missing; no INI value contains these bytes.
 constexpr const char kAbsent[] = "\x01q7m-sim-absent\x01";
-constexpr uint32_t kValueCapacity = 4096;
+// Room for a reply fault of 4096 bytes written in hexadecimal.
+constexpr uint32_t kValueCapacity = 16384;
 }  // namespace
 
 ProfileReader FileProfileReader(const std::string& path) {

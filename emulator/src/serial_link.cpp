@@ -177,6 +177,7 @@ void SerialLink::Handle(FrameReceiver::Event event) {
     case Event::kGarbled:
       if (!LineUsable()) break;
       ++counters_.damaged;
+      reader_->state().Count(ReaderCounter::kLinkErrors);
       reader_->log().Note(name(), "WARN", "%s command frame",
                           event == Event::kBadCheck   ? "wrong BCC in"
                           : event == Event::kOverflow ? "oversized"
@@ -218,11 +219,12 @@ void SerialLink::OnCommandFrame() {
   answerTimer_.Cancel();
   enqWaiting_ = false;
   reader_->Execute(receiver_.data(), receiver_.size(), &response_);
+  std::string_view code = CommandCodeOf(receiver_.data(), receiver_.size());
   uint32_t ms = 0;
-  if (faults.Take(FaultKind::kNoAnswer)) {
+  if (faults.TakeFor(FaultKind::kNoAnswer, code)) {
     answer_ = Answer::kWithheld;
     reader_->log().Note(name(), "FAULT", "no-answer");
-  } else if (faults.Take(FaultKind::kLate, &ms)) {
+  } else if (faults.TakeFor(FaultKind::kLate, code, &ms)) {
     answer_ = Answer::kPending;
     answerTimer_.Start(ms);
     reader_->log().Note(name(), "FAULT", "late ms=%u", ms);

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "control_server.h"
-#include "device_commands.h"
 #include "hid_bus_device.h"
 #include "ini_entry_writer.h"
+#include "reader_commands.h"
 #include "serial_link.h"
 
 namespace q7msim {
@@ -58,7 +58,7 @@ class SignalWatcher : public EventLoop::Watcher {
 };
 
 Simulator::Simulator() {
-  RegisterDeviceCommands(&dispatcher_);
+  RegisterReaderCommands(&dispatcher_);
 }
 
 Simulator::~Simulator() {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "command_dispatcher.h"
-#include "device_commands.h"
 #include "field_table.h"
+#include "reader_commands.h"
 #include "reader_fields.h"
 
 namespace q7msim {
@@ -15,7 +15,7 @@ namespace {
 class DeviceCommands : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(RegisterDeviceCommands(&dispatcher_));
+    ASSERT_TRUE(RegisterReaderCommands(&dispatcher_));
     AddReaderStateFields(&state_, &fields_);
   }
   std::string Run(const std::string& command) {
@@ -159,9 +159,9 @@ TEST_F(DeviceCommands, ResetTurnsTheLedOffAndCounts) {
   Run("CP71");
   EXPECT_EQ(Run("C00"), "P0000");
   EXPECT_EQ(state_.led.mode, LedMode::kOff);
-  EXPECT_EQ(state_.resetCount, 1u);
+  EXPECT_EQ(state_.Counter(ReaderCounter::kResets), 1u);
   EXPECT_EQ(Run("C00x").substr(0, 1), "N");
-  EXPECT_EQ(state_.resetCount, 1u);
+  EXPECT_EQ(state_.Counter(ReaderCounter::kResets), 1u);
 }
 
 TEST_F(DeviceCommands, EveryMessageGetsExactlyOneAnswer) {
@@ -180,24 +180,39 @@ TEST_F(DeviceCommands, EveryMessageGetsExactlyOneAnswer) {
   // The cancel, whatever follows it.
   EXPECT_EQ(Run("E"), "E");
   EXPECT_EQ(Run("Exyz"), "E");
-  EXPECT_EQ(state_.cancelCount, 2u);
+  EXPECT_EQ(state_.Counter(ReaderCounter::kCancels), 2u);
 }
 
 TEST_F(DeviceCommands, NewFamiliesRegisterBesideTheDeviceCommands) {
-  // A later family adds handlers; codes stay unique.
+  // Every listed code is answered; no code has two handlers.
+  size_t count = 0;
+  const CommandCodeInfo* codes = ReaderCommandCodes(&count);
+  EXPECT_EQ(count, 56u);
+  for (size_t i = 0; i < count; ++i) EXPECT_TRUE(dispatcher_.Knows(codes[i].code)) << codes[i].code;
   EXPECT_FALSE(RegisterDeviceCommands(&dispatcher_));
-  EXPECT_FALSE(dispatcher_.Register("6a", nullptr));
-  EXPECT_FALSE(dispatcher_.Register("6", [](CommandContext& c) { c.Accept(); }));
-  EXPECT_TRUE(dispatcher_.Register("6a", [](CommandContext& c) {
+  EXPECT_FALSE(dispatcher_.Register("6a", [](CommandContext& c) { c.Accept(); }));
+
+  // A family that lands registers its handlers first; the rest stay undefined.
+  CommandDispatcher later;
+  EXPECT_FALSE(later.Register("6a", nullptr));
+  EXPECT_FALSE(later.Register("6", [](CommandContext& c) { c.Accept(); }));
+  ASSERT_TRUE(later.Register("6a", [](CommandContext& c) {
     c.Accept();
     c.response.AppendBytes(c.params, c.paramSize);
   }));
-  EXPECT_TRUE(dispatcher_.Knows("6a"));
-  EXPECT_EQ(Run("C6a7"), "P6a007");
+  ASSERT_TRUE(RegisterReaderCommands(&later));
+  ResponseBuffer response;
+  later.Execute(state_, reinterpret_cast<const uint8_t*>("C6a7"), 4, &response);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(response.data()), response.size()), "P6a007");
   static int cancels = 0;
-  dispatcher_.AddCancelHook([](ReaderState&) { ++cancels; });
-  Run("E");
+  later.AddCancelHook([](ReaderState&) { ++cancels; });
+  later.Execute(state_, reinterpret_cast<const uint8_t*>("E"), 1, &response);
   EXPECT_EQ(cancels, 1);
+
+  // A code outside the command format is a mistake of its family.
+  CommandDispatcher stray;
+  ASSERT_TRUE(stray.Register("zz", [](CommandContext& c) { c.Accept(); }));
+  EXPECT_FALSE(RegisterReaderCommands(&stray));
 }
 
 TEST(ReaderFields, VersionsCountersAndStandardsRoundTrip) {
@@ -212,7 +227,15 @@ TEST(ReaderFields, VersionsCountersAndStandardsRoundTrip) {
   EXPECT_NE(fields.Set("FirmwareVersion", "TOO-LONG-TYPE,01,0"), "");
   EXPECT_NE(fields.Set("FirmwareVersion", "FW,123,0"), "");
   EXPECT_NE(fields.Set("FirmwareVersion", "FW,01"), "");
-  EXPECT_NE(fields.Set("Led", "on"), "");  // read-only
+  EXPECT_EQ(fields.Set("Led", "blink colour=2 cycle=4 control=manual"), "");
+  ASSERT_TRUE(fields.Get("Led", &value));
+  EXPECT_EQ(value, "blink colour=2 cycle=4 control=manual");
+  EXPECT_EQ(fields.Set("Led", "off"), "");  // the rest stays
+  ASSERT_TRUE(fields.Get("Led", &value));
+  EXPECT_EQ(value, "off control=manual");
+  EXPECT_NE(fields.Set("Led", "bright"), "");
+  EXPECT_NE(fields.Set("Led", "on colour=4"), "");
+  EXPECT_NE(fields.Set("Resets", "3"), "");  // read-only
   EXPECT_NE(fields.Set("NoSuchField", "1"), "");
   EXPECT_EQ(fields.Set("Counters", "5"), "");
   ASSERT_TRUE(fields.Get("Counter1", &value));

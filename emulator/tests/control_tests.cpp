@@ -77,7 +77,7 @@ TEST(Control, RefusalsAreReportedWithExitCodes) {
   // An empty packet reads like the end of the connection: no answer.
   EXPECT_EQ(sim.Control(""), "");
   EXPECT_EQ(sim.Control("   "), "ERR empty command\n");
-  EXPECT_EQ(sim.Control(std::string(5000, 'x')), "ERR request longer than 4096 bytes\n");
+  EXPECT_EQ(sim.Control(std::string(17000, 'x')), "ERR request longer than 16384 bytes\n");
   // The emulator is unharmed by all of it.
   EXPECT_EQ(Ctl(sim, "get r1 Model", &out), 0);
   EXPECT_EQ(sim.Quit(), 0);

@@ -1,0 +1,244 @@
+// What the API library adds to the exchanges an operation makes, measured in
+// one run on the same emulated readers: RDAX_SendCommand of "C00" and of
+// "C10" (entry and exit lines, the busy check, the API lock taken and given
+// back, the result stored) against SEQUOR_Execute of the same command, on
+// the serial link and on USB. At the end: the ratio of wall and CPU time per
+// operation and the CPU an operation costs beyond its exchange.
+//
+// q7m-sim runs as a child process in a private directory, name space and
+// HID bus of this run.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "q7m/rdax.h"
+#include "q7m/sequor.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr uint32_t kLineSpeed = 38400;
+
+pid_t gSimulator = -1;
+std::string gDir;
+std::string gObjects;
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "bench_cardapi: %s (last error %u)\n", what, Q7M_GetLastError());
+  if (gSimulator > 0) kill(gSimulator, SIGKILL);
+  std::exit(1);
+}
+
+std::string ProgramDir() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) Fail("readlink /proc/self/exe");
+  path[n] = '\0';
+  return std::filesystem::path(path).parent_path().string();
+}
+
+// q7m-sim with a serial reader on COM3 and a USB reader, in a fresh
+// directory that becomes the current one (PDLNK.INI is found there).
+void StartSimulator() {
+  char templ[] = "/tmp/bench_cardapi.XXXXXX";
+  if (mkdtemp(templ) == nullptr) Fail("mkdtemp");
+  gDir = templ;
+  char objects[] = "/dev/shm/bench_cardapi.XXXXXX";
+  if (mkdtemp(objects) == nullptr) Fail("mkdtemp /dev/shm");
+  gObjects = objects;
+  std::filesystem::create_directories(gDir + "/hidbus");
+  setenv("Q7M_OBJECT_DIR", gObjects.c_str(), 1);
+  setenv("Q7M_HIDBUS_DIR", (gDir + "/hidbus").c_str(), 1);
+  if (chdir(gDir.c_str()) != 0) Fail("chdir");
+
+  int out[2];
+  if (pipe(out) != 0) Fail("pipe");
+  const std::string program = ProgramDir() + "/q7m-sim";
+  const std::string ini = gDir + "/PDLNK.INI", control = gDir + "/sim.ctl";
+  const char* argv[] = {program.c_str(), "--serial",  "--pdlnk-ini",   ini.c_str(), "--com", "3",
+                        "--usb",         "--control", control.c_str(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  if (posix_spawn(&gSimulator, program.c_str(), &actions, nullptr, const_cast<char**>(argv),
+                  environ) != 0)
+    Fail("spawn q7m-sim");
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  FILE* banner = fdopen(out[0], "r");
+  char line[512];
+  while (banner != nullptr && std::fgets(line, sizeof line, banner) != nullptr) {
+    if (std::string(line) == "ready\n") return;
+  }
+  Fail("q7m-sim did not get ready");
+}
+
+void StopSimulator() {
+  if (gSimulator > 0) {
+    kill(gSimulator, SIGTERM);
+    waitpid(gSimulator, nullptr, 0);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(gDir, ec);
+  std::filesystem::remove_all(gObjects, ec);
+}
+
+double Seconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+struct Measured {
+  double wall = 0;  // seconds per operation
+  double cpu = 0;
+};
+// Keyed "<layer> <command> <link>".
+std::map<std::string, Measured> gMeasured;
+
+enum class Link { kSerial, kUsb };
+const char* LinkName(Link link) {
+  return link == Link::kSerial ? "serial" : "usb";
+}
+
+// Runs `operation` once per iteration (after one untimed run that binds the
+// trace clients) and records wall and process CPU time per operation.
+template <typename Operation>
+void Measure(benchmark::State& state, const std::string& key, Operation operation) {
+  if (!operation()) {
+    state.SkipWithError("operation failed");
+    return;
+  }
+  const double wall0 = Seconds(CLOCK_MONOTONIC), cpu0 = Seconds(CLOCK_PROCESS_CPUTIME_ID);
+  long count = 0;
+  for (auto _ : state) {
+    if (!operation()) {
+      state.SkipWithError("operation failed");
+      return;
+    }
+    ++count;
+  }
+  if (count == 0) return;
+  gMeasured[key] = {(Seconds(CLOCK_MONOTONIC) - wall0) / static_cast<double>(count),
+                    (Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(count)};
+}
+
+void SequorExecute(benchmark::State& state, const char* command, Link link) {
+  const SEQUOR_OPEN_PARAMS params{0, kLineSpeed};
+  SEQUOR_HANDLE session =
+      link == Link::kSerial ? SEQUOR_Open("COM3", &params) : SEQUOR_Open(nullptr, nullptr);
+  if (session == nullptr) {
+    state.SkipWithError("SEQUOR_Open failed");
+    return;
+  }
+  char response[1024];
+  uint32_t length = 0;
+  Measure(state, std::string("SEQUOR ") + command + " " + LinkName(link), [&] {
+    return SEQUOR_Execute(session, command, 3, 30, response, sizeof response, &length, 30,
+                          nullptr) == SEQUOR_SUCCESS &&
+           length >= 5 && response[0] == 'P';
+  });
+  SEQUOR_Close(session);
+}
+
+void RdaxSendCommand(benchmark::State& state, const char* command, Link link) {
+  RDAX_OPEN_PARAMS params{};
+  params.words[1] = kLineSpeed;
+  const RDAX* handle =
+      link == Link::kSerial ? RDAX_OpenDevice("COM3", &params) : RDAX_OpenDevice(nullptr, nullptr);
+  if (handle == nullptr) {
+    state.SkipWithError("RDAX_OpenDevice failed");
+    return;
+  }
+  char response[1024];
+  uint32_t length = 0;
+  Measure(state, std::string("RDAX ") + command + " " + LinkName(link), [&] {
+    return RDAX_SendCommand(handle, command, 3, 30, response, sizeof response, &length, 30,
+                            nullptr) == RDAX_OK &&
+           length >= 5 && response[0] == 'P';
+  });
+  RDAX_CloseDevice(handle);
+}
+
+void BM_SequorExecute_C00_Serial(benchmark::State& s) {
+  SequorExecute(s, "C00", Link::kSerial);
+}
+void BM_RdaxSendCommand_C00_Serial(benchmark::State& s) {
+  RdaxSendCommand(s, "C00", Link::kSerial);
+}
+void BM_SequorExecute_C10_Serial(benchmark::State& s) {
+  SequorExecute(s, "C10", Link::kSerial);
+}
+void BM_RdaxSendCommand_C10_Serial(benchmark::State& s) {
+  RdaxSendCommand(s, "C10", Link::kSerial);
+}
+void BM_SequorExecute_C00_Usb(benchmark::State& s) {
+  SequorExecute(s, "C00", Link::kUsb);
+}
+void BM_RdaxSendCommand_C00_Usb(benchmark::State& s) {
+  RdaxSendCommand(s, "C00", Link::kUsb);
+}
+void BM_SequorExecute_C10_Usb(benchmark::State& s) {
+  SequorExecute(s, "C10", Link::kUsb);
+}
+void BM_RdaxSendCommand_C10_Usb(benchmark::State& s) {
+  RdaxSendCommand(s, "C10", Link::kUsb);
+}
+
+#define Q7M_OPERATION_BENCHMARK(fn) \
+  BENCHMARK(fn)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond)
+Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C00_Serial);
+Q7M_OPERATION_BENCHMARK(BM_RdaxSendCommand_C00_Serial);
+Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C10_Serial);
+Q7M_OPERATION_BENCHMARK(BM_RdaxSendCommand_C10_Serial);
+Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C00_Usb);
+Q7M_OPERATION_BENCHMARK(BM_RdaxSendCommand_C00_Usb);
+Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C10_Usb);
+Q7M_OPERATION_BENCHMARK(BM_RdaxSendCommand_C10_Usb);
+
+void PrintRatios() {
+  std::printf(
+      "\nAPI operation / its exchange (last run of each; goal: at most 1.1x and 50 us CPU "
+      "beyond the exchange):\n");
+  for (const char* link : {"serial", "usb"}) {
+    for (const char* command : {"C00", "C10"}) {
+      const std::string suffix = std::string(command) + " " + link;
+      const auto api = gMeasured.find("RDAX " + suffix);
+      const auto exchange = gMeasured.find("SEQUOR " + suffix);
+      if (api == gMeasured.end() || exchange == gMeasured.end()) continue;
+      const Measured& a = api->second;
+      const Measured& e = exchange->second;
+      std::printf(
+          "  %-6s %s: wall %.2fx (%.1f us / %.1f us), CPU %.2fx (%.1f us / %.1f us), "
+          "CPU beyond the exchange %.1f us\n",
+          link, command, a.wall / e.wall, a.wall * 1e6, e.wall * 1e6, a.cpu / e.cpu, a.cpu * 1e6,
+          e.cpu * 1e6, (a.cpu - e.cpu) * 1e6);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  StartSimulator();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  StopSimulator();
+  PrintRatios();
+  return 0;
+}

@@ -1,0 +1,204 @@
+// The API library through its public header on an emulated reader, on the
+// serial and the USB link: the frame's results, the busy rules of the
+// dispatcher, the raw command, the cancel and the stored results.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "q7m/sequor.h"
+#include "rdax_sim_fixture.h"
+
+namespace rdaxsim {
+namespace {
+
+class Event {
+ public:
+  Event() : handle_(Q7M_CreateEvent(1, 0, nullptr)) {}
+  ~Event() { Q7M_CloseHandle(handle_); }
+  Q7M_HANDLE get() const { return handle_; }
+  bool Wait() const { return Q7M_WaitForSingleObject(handle_, 30000) == Q7M_WAIT_OBJECT_0; }
+  bool Signalled() const { return Q7M_WaitForSingleObject(handle_, 0) == Q7M_WAIT_OBJECT_0; }
+
+ private:
+  Q7M_HANDLE handle_;
+};
+
+SEQUOR_HANDLE Session(const RDAX* handle) {
+  return reinterpret_cast<SEQUOR_HANDLE>(const_cast<RDAX*>(handle));
+}
+
+using ResultsOnSim = RdaxOnSim;
+
+TEST_P(ResultsOnSim, ANewHandleHasResultZero) {
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_OK);
+}
+
+TEST_P(ResultsOnSim, NullHandleIsRefusedAndStoresNothing) {
+  // Something to be overwritten, were anything stored.
+  ASSERT_EQ(RDAX_SendCommand(handle_, "E", 1, 1, nullptr, 0, nullptr, 1, nullptr),
+            RDAX_E_PARAMETER);
+  ASSERT_EQ(RDAX_GetResult(handle_), RDAX_E_PARAMETER);
+
+  char response[64];
+  uint32_t length = 0;
+  RDAX_STATUS status{};
+  EXPECT_EQ(RDAX_SendCommand(nullptr, "C10", 3, 2, response, sizeof response, &length, 5, nullptr),
+            RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_GetStatus(nullptr, &status, nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_ReadMagTrack(nullptr, 7, nullptr, nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_GetResult(nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_Cancel(nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_CloseDevice(nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_ResetDevice(nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_LogErrorData(nullptr, "text"), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_PARAMETER);
+}
+
+TEST_P(ResultsOnSim, RawCommandLeavesTheReadersRefusalInTheCallersBuffer) {
+  std::string response;
+  EXPECT_EQ(Send("CZZ", &response), RDAX_OK);
+  EXPECT_EQ(response, "NZZ00");
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_OK) << "the transport's result is what is stored";
+
+  EXPECT_EQ(Send("C10", &response), RDAX_OK);
+  EXPECT_EQ(response.substr(0, 3), "P10");
+}
+
+TEST_P(ResultsOnSim, RawCommandRefusesAMissingOrEmptyCommandWithoutStoringIt) {
+  char response[64];
+  uint32_t length = 0;
+  EXPECT_EQ(
+      RDAX_SendCommand(handle_, nullptr, 3, 2, response, sizeof response, &length, 5, nullptr),
+      RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_SendCommand(handle_, "C10", 0, 2, response, sizeof response, &length, 5, nullptr),
+            RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_OK);
+}
+
+TEST_P(ResultsOnSim, StoredRefusalsAndCancelRepliesAreEvaluatedByGetResult) {
+  // The execution service keeps the reader's last response until a result
+  // is stored over it; GetResult evaluates it.
+  char response[64];
+  uint32_t length = 0;
+  ASSERT_EQ(
+      SEQUOR_Execute(Session(handle_), "CZZ", 3, 2, response, sizeof response, &length, 5, nullptr),
+      SEQUOR_SUCCESS);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_READER_COMMAND_00);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_READER_COMMAND_00) << "reading stores nothing";
+
+  ASSERT_EQ(
+      SEQUOR_Execute(Session(handle_), "E", 1, 2, response, sizeof response, &length, 5, nullptr),
+      SEQUOR_SUCCESS);
+  ASSERT_EQ(std::string(response, length).substr(0, 1), "E");
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_CANCELLED);
+}
+
+TEST_P(ResultsOnSim, OperationsWithoutAHandlerAnswerLineErrorAndStoreIt) {
+  // The firmware download has no handler in this build.
+  const uint32_t expected = RDAX_F_LINE;
+  EXPECT_EQ(RDAX_ExecuteDownload(handle_, "firmware.bin", nullptr), expected);
+  EXPECT_EQ(RDAX_GetResult(handle_), expected);
+  ASSERT_EQ(Send("C10"), RDAX_OK);
+  Event done;
+  EXPECT_EQ(RDAX_ExecuteDownload(handle_, "firmware.bin", done.get()), RDAX_I_ASYNC_STARTED);
+  ASSERT_TRUE(done.Wait());
+  EXPECT_EQ(RDAX_GetResult(handle_), expected);
+  EXPECT_EQ(RDAX_ExecuteDownload(handle_, nullptr, nullptr), RDAX_E_NULL_ARGUMENT);
+}
+
+TEST_P(ResultsOnSim, AsynchronousCallSignalsItsEventAfterTheResultIsStored) {
+  Event done;
+  ASSERT_EQ(Send("C10", nullptr, done.get()), RDAX_I_ASYNC_STARTED);
+  ASSERT_TRUE(done.Wait());
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_OK);
+  EXPECT_EQ(std::string(asyncResponse_, asyncLength_).substr(0, 3), "P10");
+  // The device is free at once.
+  std::string response;
+  EXPECT_EQ(Send("C11", &response), RDAX_OK);
+}
+
+TEST_P(ResultsOnSim, EveryOtherCallIsBusyWhileAnAsynchronousOneRuns) {
+  HoldNextCommand();
+  Event done;
+  ASSERT_EQ(Send("CQ1", nullptr, done.get()), RDAX_I_ASYNC_STARTED);
+  // Busy from the moment the call returned, before and after the reader got
+  // the command.
+  std::string response;
+  EXPECT_EQ(Send("C10", &response), RDAX_E_BUSY);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_BUSY);
+  ASSERT_TRUE(ReaderGot("CQ1"));
+  EXPECT_EQ(Send("C10", &response), RDAX_E_BUSY);
+  Event other;
+  EXPECT_EQ(Send("C11", nullptr, other.get()), RDAX_E_BUSY);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_BUSY);
+  EXPECT_FALSE(done.Signalled());
+
+  ASSERT_EQ(RDAX_Cancel(handle_), RDAX_OK);
+  ASSERT_TRUE(done.Wait());
+  EXPECT_FALSE(other.Signalled()) << "a refused call never signals";
+  EXPECT_NE(RDAX_GetResult(handle_), RDAX_E_BUSY);
+  EXPECT_EQ(Send("C10", &response), RDAX_OK);
+}
+
+TEST_P(ResultsOnSim, CancelEndsARunningOperationWhoseResultIsStoredAfterTheCancels) {
+  HoldNextCommand();
+  Event done;
+  ASSERT_EQ(Send("CQ2", nullptr, done.get()), RDAX_I_ASYNC_STARTED);
+  ASSERT_TRUE(ReaderGot("CQ2"));
+  EXPECT_EQ(RDAX_Cancel(handle_), RDAX_OK);
+  ASSERT_TRUE(done.Wait());
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_CANCELLED);
+}
+
+TEST_P(ResultsOnSim, OfTwoAsynchronousCallsStartedAtOnceExactlyOneIsAccepted) {
+  for (int round = 0; round < 20; ++round) {
+    Event first, second;
+    char r1[64], r2[64];
+    uint32_t l1 = 0, l2 = 0;
+    std::atomic<int> ready{0};
+    uint32_t a = 0, b = 0;
+    auto call = [&](char* response, uint32_t* length, Q7M_HANDLE event, uint32_t* result) {
+      ready.fetch_add(1);
+      while (ready.load() < 2) std::this_thread::yield();
+      *result = RDAX_SendCommand(handle_, "C10", 3, 2, response, 64, length, 10, event);
+    };
+    std::thread t1(call, r1, &l1, first.get(), &a);
+    std::thread t2(call, r2, &l2, second.get(), &b);
+    t1.join();
+    t2.join();
+    ASSERT_TRUE((a == RDAX_I_ASYNC_STARTED && b == RDAX_E_BUSY) ||
+                (b == RDAX_I_ASYNC_STARTED && a == RDAX_E_BUSY))
+        << std::hex << a << " " << b << " in round " << round;
+    ASSERT_TRUE((a == RDAX_I_ASYNC_STARTED ? first : second).Wait());
+    ASSERT_EQ(RDAX_GetResult(handle_), RDAX_OK);
+  }
+}
+
+TEST_P(ResultsOnSim, LogErrorDataRefusesEmptyTextAndStoresItsResult) {
+  EXPECT_EQ(RDAX_LogErrorData(handle_, ""), RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_LogErrorData(handle_, nullptr), RDAX_E_NULL_ARGUMENT);
+  EXPECT_EQ(RDAX_LogErrorData(handle_, "card jam at the gate"), RDAX_OK);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_OK);
+}
+
+TEST_P(ResultsOnSim, PortResetTakesNoLockAndStoresNothing) {
+  HoldNextCommand();
+  Event done;
+  ASSERT_EQ(Send("CQ3", nullptr, done.get()), RDAX_I_ASYNC_STARTED);
+  ASSERT_TRUE(ReaderGot("CQ3"));
+  RDAX_Cancel(handle_);
+  ASSERT_TRUE(done.Wait());
+  const uint32_t before = RDAX_GetResult(handle_);
+  EXPECT_EQ(RDAX_ResetDevice(handle_), RDAX_OK);
+  EXPECT_EQ(RDAX_GetResult(handle_), before);
+  std::string response;
+  EXPECT_EQ(Send("C10", &response), RDAX_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ResultsOnSim, ::testing::Values(Link::kSerial, Link::kUsb),
+                         LinkName);
+
+}  // namespace
+}  // namespace rdaxsim
