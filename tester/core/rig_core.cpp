@@ -270,6 +270,9 @@ bool RigCore::Report(int apiIndex, Q7M_HANDLE event) {
 }
 
 void RigCore::Shutdown() {
+  // A call under way is cancelled rather than awaited for as long as the
+  // reader may take.
+  if (workerMode_ != 0) Stop();
   WaitForWorker();
   if (const RDAX* handle = handle_) {
     if (RDAX_CloseDevice(handle) == RDAX_OK) handle_ = nullptr;

@@ -88,8 +88,9 @@ class RigCore {
   RunEnd LastRunEnd() const { return runEnd_; }
   uint32_t LastResult() const { return lastResult_; }
 
-  // Closing the window: closes the reader without a log entry and appends
-  // the log to its file when "Append Log on Exit" is checked.
+  // Closing the window: stops a run or call under way, closes the reader
+  // without a log entry and appends the log to its file when "Append Log on
+  // Exit" is checked.
   void Shutdown();
 
  private:

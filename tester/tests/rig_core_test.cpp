@@ -208,4 +208,19 @@ TEST_F(Core, ClosingTheWindowClosesTheReaderSilentlyAndAppendsTheLog) {
   EXPECT_EQ(q7mtest::ReadFile(file), text);
 }
 
+TEST_F(Core, ClosingTheWindowDuringARunStopsItInsteadOfWaitingForItsEnd) {
+  Open();
+  fakerdax::answer = RDAX_I_ASYNC_STARTED;
+  fakerdax::complete = true;
+  core_.log().enabled = false;
+  core_.log().appendOnExit = false;
+  fakerdax::answers["RDAX_CloseDevice"] = RDAX_OK;
+  core_.loops = 2147483647;
+  core_.Set(7, {});
+  ASSERT_TRUE(core_.RunAll());
+  core_.Shutdown();  // returns: the run was stopped, not run out
+  EXPECT_GE(CallsOf("RDAX_Cancel"), 1u);
+  EXPECT_FALSE(core_.IsOpen());
+}
+
 }  // namespace
