@@ -128,6 +128,10 @@ std::string_view RowLabel(const ParamRow& row) {
   return row.label.empty() ? kNoParameter : row.label;
 }
 
+bool RowTakesAFile(int apiIndex, size_t row) {
+  return apiIndex == kExecuteDownload && row == 0;
+}
+
 std::string PickedEntryText(const ParamRow& row, std::string_view label) {
   for (const ValueEntry& entry : row.table) {
     if (entry.label == label) return std::to_string(static_cast<int32_t>(entry.number));

@@ -34,6 +34,10 @@ const std::array<ParamRow, 4>& ParamRowsOf(int apiIndex);
 // The label shown for a row: its name, or "<NONE>".
 std::string_view RowLabel(const ParamRow& row);
 
+// Whether row `row` (0..3) of an API has its "..." file button enabled: only
+// the file name of ExecuteDownload does.
+bool RowTakesAFile(int apiIndex, size_t row);
+
 // A box's resolved text when the entry `label` of its table is picked: the
 // entry's number in decimal. Empty when the table has no such label.
 std::string PickedEntryText(const ParamRow& row, std::string_view label);

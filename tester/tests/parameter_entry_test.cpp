@@ -52,6 +52,9 @@ TEST(ParameterRows, LabelTheRowsAndOfferTheValueTables) {
   EXPECT_EQ(ParamRowsOf(25)[0].label, "Attrib(9bytes)");
   EXPECT_EQ(ParamRowsOf(43)[2].label, "Recv Timeout");
   EXPECT_EQ(ParamRowsOf(41)[0].kind, ParamKind::kText);
+  EXPECT_TRUE(RowTakesAFile(41, 0));
+  EXPECT_FALSE(RowTakesAFile(42, 0)) << "LogErrorData's text is typed";
+  EXPECT_FALSE(RowTakesAFile(41, 1));
 }
 
 TEST(ParameterRows, APickedEntryResolvesToItsDecimalNumber) {
