@@ -119,8 +119,7 @@ uint32_t RdaxRunRequest(const RdaxRequest& request) {
   if (lock == SEQUOR_SUCCESS) {
     const Handler handler = HandlerFor(request.operation);
     result = handler != nullptr ? handler(request) : RDAX_F_LINE;
-  } else if (lock == SEQUOR_LOCKED_BY_OTHER || lock == SEQUOR_LOCKED_BY_SELF ||
-             lock == SEQUOR_TIMEOUT) {
+  } else if (IsApiLockHeld(lock)) {
     result = RDAX_E_BUSY;
   } else {
     result = RdaxMapSequorCode(lock);
@@ -181,9 +180,13 @@ uint32_t RdaxDispatch(const RdaxRequest& request) {
   // answers "held" exactly when the query would, and a held lock ends the
   // request with "busy" stored, as the query's answer would.
   if (request.event() == nullptr) return RdaxRunRequest(request);
-  if (SEQUOR_IsApiLocked(Session(handle)) != SEQUOR_SUCCESS) {
+  const uint32_t locked = SEQUOR_IsApiLocked(Session(handle));
+  if (locked != SEQUOR_SUCCESS) {
     FreeParam1Copy(request);
     Claims().Release(handle);
+    // A handle the execution service does not know is no busy device: the
+    // caller would wait for it in vain.
+    if (!IsApiLockHeld(locked)) return RdaxMapSequorCode(locked);
     return StoreBusy(handle);
   }
 

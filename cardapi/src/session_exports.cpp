@@ -68,8 +68,12 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_GetResult(const RDAX* handle) {
   if (handle == nullptr) return FinishExport(x::kGetResult, RDAX_E_NULL_ARGUMENT, values);
   // An operation of this process counts as running from before its worker
   // starts, so a caller never collects the result before the last one.
-  if (OperationInProgress(handle) || SEQUOR_IsApiLocked(Session(handle)) != SEQUOR_SUCCESS)
-    return FinishExport(x::kGetResult, RDAX_E_BUSY, values);
+  if (OperationInProgress(handle)) return FinishExport(x::kGetResult, RDAX_E_BUSY, values);
+  const uint32_t locked = SEQUOR_IsApiLocked(Session(handle));
+  if (IsApiLockHeld(locked)) return FinishExport(x::kGetResult, RDAX_E_BUSY, values);
+  // A handle the execution service does not know is no busy device.
+  if (locked != SEQUOR_SUCCESS)
+    return FinishExport(x::kGetResult, RdaxMapSequorCode(locked), values);
 
   char buffer[kStoredResponseBuffer];
   uint32_t length = 0;

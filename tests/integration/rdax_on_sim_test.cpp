@@ -176,6 +176,22 @@ TEST_P(ResultsOnSim, OfTwoAsynchronousCallsStartedAtOnceExactlyOneIsAccepted) {
   }
 }
 
+TEST_P(ResultsOnSim, AClosedHandleIsRefusedAsAParameterNotReportedBusy) {
+  ASSERT_EQ(RDAX_CloseDevice(handle_), RDAX_OK);
+  const RDAX* closed = handle_;
+  handle_ = nullptr;
+  char response[64];
+  uint32_t length = 0;
+  Event done;
+  EXPECT_EQ(RDAX_SendCommand(closed, "C10", 3, 2, response, sizeof response, &length, 5, nullptr),
+            RDAX_E_PARAMETER);
+  EXPECT_EQ(
+      RDAX_SendCommand(closed, "C10", 3, 2, response, sizeof response, &length, 5, done.get()),
+      RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_GetResult(closed), RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_CloseDevice(closed), RDAX_E_PARAMETER);
+}
+
 TEST_P(ResultsOnSim, LogErrorDataRefusesEmptyTextAndStoresItsResult) {
   EXPECT_EQ(RDAX_LogErrorData(handle_, ""), RDAX_E_PARAMETER);
   EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_PARAMETER);
