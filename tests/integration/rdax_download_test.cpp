@@ -2,6 +2,7 @@
 // link: the commands of a good download in their order and sizes, files
 // that are foreign, damaged or for another reader, a reader that refuses to
 // start, a download cancelled in its blocks, and a file made by q7m-dlfile.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -44,6 +45,21 @@ std::string FileBytes(const DownloadHeader& h, const std::string& image) {
   std::string file, error;
   EXPECT_TRUE(q7m::rdax::FormatDownloadHeader(h, &file, &error)) << error;
   return file + image;
+}
+
+// Descriptors of this process open on files of `dir`.
+int OpenFilesIn(const std::string& dir) {
+  int count = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  while (dirent* entry = readdir(fds)) {
+    char target[4096];
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)).rfind(dir + "/", 0) == 0) ++count;
+  }
+  closedir(fds);
+  return count;
 }
 
 class DownloadOnSim : public RdaxOnSim {
@@ -153,6 +169,7 @@ TEST_P(DownloadOnSim, DamagedAndForeignFilesStopAfterTheVersionQuery) {
     EXPECT_EQ(Download(c.bytes, &sent), c.result);
     EXPECT_EQ(RDAX_GetResult(handle_), c.result);
     EXPECT_EQ(sent, std::vector<std::string>{"CV0"});
+    EXPECT_EQ(OpenFilesIn(dir_), 0) << "the file is closed";
   }
 
   const size_t mark = Commands().size();
@@ -176,6 +193,7 @@ TEST_P(DownloadOnSim, ReaderRefusalsEndTheDownloadWithSuccessExceptStateRefusals
 
   sim_.Control({"fault", reader(), "error", "code=99", "cmd=d0"});
   EXPECT_EQ(Download(file, &sent), RDAX_OK);
+  EXPECT_EQ(OpenFilesIn(dir_), 0) << "the file is closed";
   ASSERT_EQ(sent.size(), 4u) << "no block after a refused start";
   EXPECT_EQ(sent[3].substr(0, 3), "Cd0");
 
@@ -204,6 +222,7 @@ TEST_P(DownloadOnSim, ACancelInTheBlocksEndsTheDownloadAndTheReaderForgetsIt) {
   ASSERT_EQ(Q7M_WaitForSingleObject(event, 30000), Q7M_WAIT_OBJECT_0);
   Q7M_CloseHandle(event);
   EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_CANCELLED);
+  EXPECT_EQ(OpenFilesIn(dir_), 0) << "the file is closed";
   EXPECT_EQ(sim_.process().Status(reader())["DownloadPhase"], "idle");
   for (const std::string& command : Commands()) EXPECT_NE(command, "Cd2");
 }
