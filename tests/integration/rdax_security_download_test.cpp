@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,63 @@ TEST_P(SecurityOnSim, ASilentHostGetsTheReaderResetAsOftenAsAsked) {
 
 INSTANTIATE_TEST_SUITE_P(Links, SecurityOnSim, ::testing::Values(Link::kSerial, Link::kUsb),
                          LinkName);
+
+// ---- trace lines ----
+
+constexpr size_t kRecordText = 200;
+
+// A traced process (SCRIBEL.INI in its working directory) that prints its
+// handle's trace word for the parent.
+Q7M_CHILD(rdax_traced_security_calls) {
+  const RDAX* handle = OpenReader(Link::kSerial);
+  if (handle == nullptr) return 2;
+  RDAX_SetHostWDTReset(handle, 100, 3, 5, nullptr);
+  RDAX_StartRestriction(handle);
+  RDAX_StartRestriction(handle);
+  RDAX_SetTamperDetectionMode(handle, 2, nullptr);
+  RDAX_ExecuteDownload(handle, "fw.dl", nullptr);
+  char word[16];
+  std::snprintf(word, sizeof word, "0x%08X",
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle)));
+  q7mtest::Say(word);
+  RDAX_CloseDevice(handle);
+  return 0;
+}
+
+TEST(RdaxSecurityTraceLines, EntryAndSeverityLinesCarryEachExportsFields) {
+  const std::string dir = q7mtest::MakeTempDir("trace");
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
+                     "[SCRIBEL]\nFILEPATH=" + dir +
+                         "\nFILENAME=trace.log\nRECORDLENGTH=" + std::to_string(kRecordText) +
+                         "\nMAXRECORD=500\nFILEFLUSH=OFF\n[RDAX]\nTRACE=0xFFFFFFFF\n");
+  sequorsim::SimReader sim;
+  ASSERT_TRUE(sim.Start(dir));
+  q7mtest::ChildProcess child;
+  ASSERT_TRUE(child.Start("rdax_traced_security_calls"));
+  std::string h;
+  ASSERT_TRUE(child.ReadLine(&h));
+  ASSERT_EQ(child.Wait(), 0);
+
+  const auto texts = TraceTexts(q7mtest::ReadFile(dir + "/trace.log"), kRecordText);
+  for (const std::string& line : {
+           "RDAX:Entry=SetHostWDTReset P1=" + h + " P2=0x64 P3=0x00000003 P4=0x00000005 " +
+               "P5=0x00000000",
+           "RDAX:Error=0x82000000 API=SetHostWDTReset P1=" + h +
+               " P2=0x00000064 P3=0x00000003 P4=0x00000005 P5=0x00000000",
+           "RDAX:Entry=StartRestriction P1=" + h,
+           "RDAX:Warning=0x43000000 API=StartRestriction P1=" + h,
+           std::string("RDAX:Exit=StartRestriction P1=0x43000000"),
+           "RDAX:Entry=SetTamperDetectionMode P1=" + h + " P2=0x00000002 P3=0x00000000",
+           "RDAX:Error=0x82000000 API=SetTamperDetectionMode P1=" + h +
+               " P2=0x00000002 P3=0x00000000",
+           "RDAX:Entry=ExecuteDownload P1=" + h + " P2=fw.dl P3=0x00000000",
+           "RDAX:FatalError=0x00000002 API=ExecuteDownload P1=" + h + " P2=fw.dl P3=0x00000000",
+           std::string("RDAX:Exit=ExecuteDownload P1=0xC1000000"),
+       }) {
+    EXPECT_EQ(texts.count(line), 1u) << line;
+  }
+}
 
 }  // namespace
 }  // namespace rdaxsim
