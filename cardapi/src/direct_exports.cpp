@@ -1,6 +1,6 @@
 // The exports that call the execution service directly: the device
-// listing, the port reset and the user trace line. The restriction and
-// session key exports are answered as not offered until their family lands.
+// listing, the port reset and the user trace line (the restriction and the
+// session key: security_exports.cpp).
 #include "export_table.h"
 #include "q7m/rdax.h"
 #include "q7m/sequor.h"
@@ -39,14 +39,6 @@ uint32_t Find(const ExportDesc& desc, uint32_t (*find)(PDLNK_FIND_INFO*), PDLNK_
   TraceEntry(desc, values);
   const uint32_t result = info == nullptr ? RDAX_E_NULL_ARGUMENT : MapFindCode(find(info));
   return FinishExport(desc, result, values, Word(info));
-}
-
-uint32_t NotOfferedDirect(const ExportDesc& desc, const RDAX* handle) {
-  const uintptr_t values[] = {Word(handle)};
-  TraceEntry(desc, values);
-  if (handle == nullptr) return FinishExport(desc, RDAX_E_NULL_ARGUMENT, values);
-  SEQUOR_SetResult(Session(handle), RDAX_F_LINE);
-  return FinishExport(desc, RDAX_F_LINE, values);
 }
 
 }  // namespace
@@ -106,18 +98,6 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_LogErrorData(const RDAX* handle, const char* te
   FinishExport(x::kLogErrorData, result, values);
   if (handle != nullptr) SEQUOR_SetResult(Session(handle), result);
   return result;
-}
-
-Q7M_EXPORT uint32_t Q7M_API RDAX_StartRestriction(const RDAX* handle) {
-  return NotOfferedDirect(x::kStartRestriction, handle);
-}
-
-Q7M_EXPORT uint32_t Q7M_API RDAX_EndRestriction(const RDAX* handle) {
-  return NotOfferedDirect(x::kEndRestriction, handle);
-}
-
-Q7M_EXPORT uint32_t Q7M_API RDAX_CreateNewSessionKey(const RDAX* handle) {
-  return NotOfferedDirect(x::kCreateNewSessionKey, handle);
 }
 
 }  // extern "C"

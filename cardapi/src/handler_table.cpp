@@ -22,6 +22,14 @@ constexpr std::array<Handler, kOperationCount> BuildTable() {
   table[kOpSendCommand] = &HandleSendCommand;
   table[kOpNothing] = &DoNothing;
   table[kOpNotOffered] = &NotOffered;
+  // Security and download.
+  table[kOpExecuteDownload] = &HandleExecuteDownload;
+  table[40] = &HandleRecovery;
+  table[41] = &HandleSetHostWatchdog;
+  table[50] = &HandleSetTamperDetectionMode;
+  table[51] = &HandleGetTamperDetectionMode;
+  table[52] = &HandleSetRearDestroyDetectionMode;
+  table[53] = &HandleGetRearDestroyDetectionMode;
   return table;
 }
 

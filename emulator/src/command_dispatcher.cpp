@@ -57,6 +57,9 @@ void CommandDispatcher::Execute(ReaderState& state, const uint8_t* message, size
   CommandContext context{state, code, message + (size >= 3 ? 3 : size), paramSize, *response};
   response->Clear();
   if (!handler) return context.RefuseCommand();
+  for (GateHook gate : gates_) {
+    if (gate(context)) return;
+  }
   handler(context);
 }
 

@@ -48,6 +48,9 @@ using CommandHandler = void (*)(CommandContext& context);
 // empty when the message is no command (the cancel, or too short).
 std::string_view CommandCodeOf(const uint8_t* message, size_t size);
 using CancelHook = void (*)(ReaderState& state);
+// Runs before a command's handler; a gate that answers the command itself
+// (true) keeps the handler from running.
+using GateHook = bool (*)(CommandContext& context);
 
 class CommandDispatcher {
  public:
@@ -58,6 +61,7 @@ class CommandDispatcher {
   bool Knows(std::string_view code) const;
   // Runs when the reader receives a cancel, before it answers "E".
   void AddCancelHook(CancelHook hook) { cancelHooks_.push_back(hook); }
+  void AddGate(GateHook gate) { gates_.push_back(gate); }
 
   // Answers one command message. Every message gets exactly one answer: the
   // cancel "E" is answered "E"; a message that is not a command, or whose
@@ -69,6 +73,7 @@ class CommandDispatcher {
   static int Slot(char first, char second);
   std::vector<CommandHandler> table_;
   std::vector<CancelHook> cancelHooks_;
+  std::vector<GateHook> gates_;
 };
 
 }  // namespace q7msim

@@ -1,12 +1,37 @@
 #include "reader.h"
 
+#include "download_commands.h"
+#include "host_watchdog.h"
 #include "reader_fields.h"
+#include "security_commands.h"
 
 namespace q7msim {
 
 Reader::Reader(std::string name, const CommandDispatcher* dispatcher, WireLog* log, uint64_t seed)
     : name_(std::move(name)), dispatcher_(dispatcher), log_(log), faults_(seed) {
   AddReaderStateFields(&state_, &fields_);
+  AddSecurityFields(&state_, &fields_);
+  AddDownloadFields(&state_, &fields_);
+}
+
+Reader::~Reader() = default;
+
+bool Reader::StartHostWatchdog(EventLoop* loop, std::string* error) {
+  watchdog_ = std::make_unique<HostWatchdog>(loop, &state_.security.watchdog,
+                                             [this] { ResetForSilentHost(); });
+  if (!watchdog_->Init(error)) return false;
+  // A watch set by the scenario or --set runs from the start.
+  watchdog_->HostSpoke();
+  return true;
+}
+
+void Reader::ResetForSilentHost() {
+  static const uint8_t kReset[] = {'C', '0', '0'};
+  log_->Note(name_.c_str(), "WATCHDOG", "host silent: reset");
+  ResponseBuffer response;
+  dispatcher_->Execute(state_, kReset, sizeof kReset, &response);
+  state_.download.phase = DownloadPhase::kIdle;
+  ++state_.security.watchdogResets;
 }
 
 void Reader::AttachLink(std::unique_ptr<Link> link) {
@@ -23,6 +48,7 @@ void Reader::Execute(const uint8_t* message, size_t size, ResponseBuffer* respon
   if (response->size() > 0 && response->data()[0] == 'N')
     state_.Count(ReaderCounter::kNegativeAnswers);
   log_->Message(name_.c_str(), "RSP", response->data(), response->size());
+  if (watchdog_) watchdog_->HostSpoke();
 }
 
 bool Reader::AnswerFromFault(std::string_view code, ResponseBuffer* response) {

@@ -15,9 +15,13 @@
 
 namespace q7msim {
 
+class EventLoop;
+class HostWatchdog;
+
 class Reader {
  public:
   Reader(std::string name, const CommandDispatcher* dispatcher, WireLog* log, uint64_t seed);
+  ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
@@ -30,6 +34,8 @@ class Reader {
 
   // Gives the reader its link and adds the link's fields to the reader's.
   void AttachLink(std::unique_ptr<Link> link);
+  // Lets the reader watch its host on `loop` (the "W9" setting).
+  bool StartHostWatchdog(EventLoop* loop, std::string* error);
 
   // Answers one command message (logged as CMD and RSP). An armed answer
   // fault that matches the command answers in its place; the command then
@@ -47,6 +53,9 @@ class Reader {
 
  private:
   bool AnswerFromFault(std::string_view code, ResponseBuffer* response);
+  // The host stayed silent too long: the reader resets as "00" does and
+  // forgets a download in progress.
+  void ResetForSilentHost();
 
   std::string name_;
   const CommandDispatcher* dispatcher_;
@@ -55,6 +64,7 @@ class Reader {
   FaultPlan faults_;
   FieldTable fields_;
   std::unique_ptr<Link> link_;
+  std::unique_ptr<HostWatchdog> watchdog_;
   uint64_t commands_ = 0;
 };
 

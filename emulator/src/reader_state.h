@@ -13,6 +13,9 @@
 #include <cstdint>
 #include <string>
 
+#include "download_state.h"
+#include "security_state.h"
+
 namespace q7msim {
 
 // One version entry as the reader reports it: a 12-character type, a
@@ -112,6 +115,9 @@ struct ReaderState {
   int samStandard = 0;
 
   LedState led;
+
+  SecurityState security;  // security_commands.cpp
+  DownloadState download;  // download_commands.cpp
 
   // The error codes the reader answers with for a command it does not know
   // and for parameters it refuses.

@@ -156,7 +156,7 @@ bool Simulator::AddReader(const ReaderConfig& config, uint64_t seed, std::string
       return false;
     }
   }
-  if (!reader->link()->Start(error)) {
+  if (!reader->link()->Start(error) || !reader->StartHostWatchdog(&loop_, error)) {
     *error = prefix + *error;
     return false;
   }

@@ -94,10 +94,11 @@ TEST_P(ResultsOnSim, StoredRefusalsAndCancelRepliesAreEvaluatedByGetResult) {
   EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_CANCELLED);
 }
 
-TEST_P(ResultsOnSim, OperationsWithoutAHandlerAnswerLineErrorAndStoreIt) {
-  // The firmware download has no handler in this build.
-  const uint32_t expected = RDAX_F_LINE;
+TEST_P(ResultsOnSim, AFatalOutcomeIsStoredWhetherTheOperationRanHereOrOnAWorker) {
+  // A download of a file that is not there fails with the system's error.
+  const uint32_t expected = RDAX_F_SYSTEM;
   EXPECT_EQ(RDAX_ExecuteDownload(handle_, "firmware.bin", nullptr), expected);
+  EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RDAX_GetResult(handle_), expected);
   ASSERT_EQ(Send("C10"), RDAX_OK);
   Event done;

@@ -176,7 +176,7 @@ Q7M_CHILD(rdax_traced_calls) {
   RDAX_STATUS* fakeStatus = reinterpret_cast<RDAX_STATUS*>(uintptr_t{0x1234});
   RDAX_GetStatus(nullptr, fakeStatus, nullptr);
   RDAX_ReadMagTrack(nullptr, 4, reinterpret_cast<RDAX_TRACK_DATA*>(uintptr_t{0x5678}), nullptr);
-  RDAX_ExecuteDownload(handle, "firmware.bin", nullptr);  // no handler yet: line error
+  RDAX_ExecuteDownload(handle, "firmware.bin", nullptr);  // no such file: last error 2
 
   Q7M_HANDLE event = Q7M_CreateEvent(1, 0, nullptr);
   char response[64];
@@ -220,9 +220,9 @@ TEST(RdaxTraceLines, EntrySeverityAndExitLinesOfAFewExports) {
            std::string("RDAX:Error=0x82000001 API=ReadMagTrack P1=0x00000000 P2=0x04 "
                        "P3=0x00005678 P4=0x00000000"),
            "RDAX:Entry=ExecuteDownload P1=" + handle + " P2=firmware.bin P3=0x00000000",
-           "RDAX:FatalError=0xC1000002 API=ExecuteDownload P1=" + handle +
+           "RDAX:FatalError=0x00000002 API=ExecuteDownload P1=" + handle +
                " P2=firmware.bin P3=0x00000000",
-           std::string("RDAX:Exit=ExecuteDownload P1=0xC1000002"),
+           std::string("RDAX:Exit=ExecuteDownload P1=0xC1000000"),
            "RDAX:Entry=SendCommand P1=" + handle,
            std::string("RDAX:Exit=SendCommand P1=0x00000001"),
            "RDAX:Entry=LogErrorData P1=" + handle + " P2=0x",

@@ -31,6 +31,8 @@ class SimReader {
   bool WaitForLog(const std::string& needle, std::chrono::milliseconds limit = 10s) const {
     return sim_.WaitForLog(needle, limit);
   }
+  const q7mtest::SimProcess& process() const { return sim_; }
+  q7mtest::SimProcess& process() { return sim_; }
 
  private:
   q7mtest::SimProcess sim_;

@@ -526,15 +526,24 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_TypeBCommunication(const RDAX* handle,
 
 /* ======== security, restriction, recovery ======== */
 
-/* Direct, stored: reserve the reader for this session / give it back.
+/* Direct, stored (warnings too): reserve the reader for this session, across
+ * processes, until RDAX_EndRestriction or the session's close (a process
+ * that dies gives it back). Meanwhile the exports marked guarded answer
+ * RDAX_E_RESTRICTED to every other session without touching the reader.
  * RDAX_OK, RDAX_W_RESTRICTION_HELD / RDAX_W_RESTRICTION_NOT_HELD,
- * RDAX_E_RESTRICTED. */
+ * RDAX_E_RESTRICTED (another session holds it). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_StartRestriction(const RDAX* handle);
 Q7M_EXPORT uint32_t Q7M_API RDAX_EndRestriction(const RDAX* handle);
-/* Direct, guarded, stored. Line encryption is not offered: RDAX_F_LINE. */
+/* Direct, guarded, stored. RDAX_E_BUSY while an operation runs. Line
+ * encryption is not offered: RDAX_F_LINE once the checks pass. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_CreateNewSessionKey(const RDAX* handle);
 /* Switches tamper / rear-destroy detection (RDAX_DETECTION_OFF/ON, else
- * RDAX_E_PARAMETER, nothing sent). Not guarded. */
+ * RDAX_E_PARAMETER, nothing sent). Not guarded. Reads the versions ("CV0")
+ * and sends the mode with the reader's mask version, which proves to the
+ * reader that the command is meant for it. The reader's refusal of the
+ * version query ("71", "0A", "0B", "70", "72", "18") is the result; a
+ * version reply of another length than 67 bytes sets nothing and gives
+ * RDAX_E_FAULTY_REPLY. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_SetTamperDetectionMode(const RDAX* handle, uint32_t mode,
                                                         Q7M_HANDLE completionEvent);
 /* *mode = 0, 1, or -1 when the reader's answer is neither.
@@ -545,21 +554,34 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_SetRearDestroyDetectionMode(const RDAX* handle,
                                                              Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetRearDestroyDetectionMode(const RDAX* handle, int32_t* mode,
                                                              Q7M_HANDLE completionEvent);
-/* Guarded; both recoveries send the same command. */
+/* Guarded. Clears the reader's abnormal or rear-destroyed state: both
+ * recoveries send the same command, with the mask version as the setters
+ * do, and answer as they do. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_RecoverFromAbnormalStatus(const RDAX* handle,
                                                            Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_RecoverFromRearDestroy(const RDAX* handle,
                                                         Q7M_HANDLE completionEvent);
-/* monitoring 0..99, resets 0..9, retry 0..99 (else RDAX_E_PARAMETER). */
+/* The reader's watch of its host: after `monitoringTime` without a command
+ * it resets itself, then every `retryTime`, `resets` times in all (the
+ * emulator counts seconds; 0 switches it off). monitoring 0..99, resets
+ * 0..9, retry 0..99, else RDAX_E_PARAMETER with nothing sent. Not guarded. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_SetHostWDTReset(const RDAX* handle, uint32_t monitoringTime,
                                                  uint32_t resets, uint32_t retryTime,
                                                  Q7M_HANDLE completionEvent);
 
 /* ======== firmware download (dispatched, guarded) ======== */
 
-/* Loads the firmware file `fileName` into the reader (one exchange per
- * block; the name is copied). RDAX_E_NULL_ARGUMENT, RDAX_E_DOWNLOAD_FILE,
- * RDAX_E_DOWNLOAD_MISMATCH, RDAX_F_SYSTEM (file unreadable: last error). */
+/* Loads the firmware file `fileName` into the reader (the name is copied).
+ * The file (format in docs/download-files.md) is checked whole before the
+ * reader hears of the download, then the download is announced, the reader
+ * reset, started and sent one block per exchange; two one-second waits. The
+ * file is closed on every way out. Results: RDAX_OK, also when the reader
+ * refuses a step (the download then ends early); RDAX_E_NULL_ARGUMENT;
+ * RDAX_E_DOWNLOAD_FILE (not a download file, damaged, cut short, more than
+ * 10 entries, block size outside 1..2048); RDAX_E_DOWNLOAD_MISMATCH (no
+ * entry names the reader's mask); RDAX_F_SYSTEM (cannot be opened: last
+ * error 2; cannot be read: the system's error); RDAX_W_CANCELLED; the
+ * transport outcomes. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_ExecuteDownload(const RDAX* handle, const char* fileName,
                                                  Q7M_HANDLE completionEvent);
 
