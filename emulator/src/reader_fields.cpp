@@ -104,6 +104,41 @@ std::string FormatLed(const LedState& led) {
   return text;
 }
 
+// The form FormatLed writes: "off|on|blink [colour=1-3] [cycle=1-5]
+// [control=manual|automatic]"; what is not named stays as it was.
+std::string SetLed(LedState* led, std::string_view value) {
+  auto words = SplitWords(value);
+  if (words.empty()) return "off, on or blink, then colour=, cycle=, control=";
+  LedState next = *led;
+  if (EqualsNoCase(words[0], "off")) {
+    next.mode = LedMode::kOff;
+  } else if (EqualsNoCase(words[0], "on")) {
+    next.mode = LedMode::kOn;
+  } else if (EqualsNoCase(words[0], "blink")) {
+    next.mode = LedMode::kBlink;
+  } else {
+    return "off, on or blink first";
+  }
+  for (size_t i = 1; i < words.size(); ++i) {
+    std::string_view word = words[i];
+    size_t eq = word.find('=');
+    std::string_view name = word.substr(0, eq);
+    std::string_view v = eq == std::string_view::npos ? std::string_view() : word.substr(eq + 1);
+    if (EqualsNoCase(name, "colour") && v.size() == 1 && v[0] >= '1' && v[0] <= '3') {
+      next.colour = v[0];
+    } else if (EqualsNoCase(name, "cycle") && v.size() == 1 && v[0] >= '1' && v[0] <= '5') {
+      next.cycle = v[0];
+    } else if (EqualsNoCase(name, "control") &&
+               (EqualsNoCase(v, "manual") || EqualsNoCase(v, "automatic"))) {
+      next.automatic = EqualsNoCase(v, "automatic");
+    } else {
+      return "colour=1 to 3, cycle=1 to 5, control=manual or automatic";
+    }
+  }
+  *led = next;
+  return {};
+}
+
 constexpr const char* kPositionNames[] = {"none", "gate", "inside"};
 
 std::string SetPosition(ReaderState* s, std::string_view value) {
@@ -331,7 +366,11 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
       "ParameterError", "error code answered to refused parameters",
       [s] { return std::string(s->parameterError.data(), 2); },
       [s](std::string_view v) { return SetTwoChars(&s->parameterError, v); });
-  t->Add("Led", "front LED (read-only)", [s] { return FormatLed(s->led); });
+  t->Add(
+      "Led",
+      "front LED: off, on or blink, then colour=1-3 (green, red, orange), cycle=1-5, "
+      "control=manual|automatic",
+      [s] { return FormatLed(s->led); }, [s](std::string_view v) { return SetLed(&s->led, v); });
   t->Add("Resets", "resets executed: counter 8 (read-only here)",
          [s] { return std::to_string(s->Counter(ReaderCounter::kResets)); });
   t->Add("Cancels", "cancels received: counter 15 (read-only here)",

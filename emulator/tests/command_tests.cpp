@@ -227,7 +227,15 @@ TEST(ReaderFields, VersionsCountersAndStandardsRoundTrip) {
   EXPECT_NE(fields.Set("FirmwareVersion", "TOO-LONG-TYPE,01,0"), "");
   EXPECT_NE(fields.Set("FirmwareVersion", "FW,123,0"), "");
   EXPECT_NE(fields.Set("FirmwareVersion", "FW,01"), "");
-  EXPECT_NE(fields.Set("Led", "on"), "");  // read-only
+  EXPECT_EQ(fields.Set("Led", "blink colour=2 cycle=4 control=manual"), "");
+  ASSERT_TRUE(fields.Get("Led", &value));
+  EXPECT_EQ(value, "blink colour=2 cycle=4 control=manual");
+  EXPECT_EQ(fields.Set("Led", "off"), "");  // the rest stays
+  ASSERT_TRUE(fields.Get("Led", &value));
+  EXPECT_EQ(value, "off control=manual");
+  EXPECT_NE(fields.Set("Led", "bright"), "");
+  EXPECT_NE(fields.Set("Led", "on colour=4"), "");
+  EXPECT_NE(fields.Set("Resets", "3"), "");  // read-only
   EXPECT_NE(fields.Set("NoSuchField", "1"), "");
   EXPECT_EQ(fields.Set("Counters", "5"), "");
   ASSERT_TRUE(fields.Get("Counter1", &value));
