@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command_dispatcher.h"
+#include "event_loop.h"
 #include "fault_plan.h"
 #include "field_table.h"
 #include "link.h"
@@ -30,6 +31,14 @@ class Reader {
 
   // Gives the reader its link and adds the link's fields to the reader's.
   void AttachLink(std::unique_ptr<Link> link);
+  // Lets the reader hold an answer back until something happens (card
+  // status monitoring waits for the card to move, with a timer on `loop`).
+  // Without it such a command is answered at once.
+  bool EnableHeldAnswers(EventLoop* loop, std::string* error);
+  // The last command's answer is held back; the link sends nothing now and
+  // gets it through Link::DeliverHeld later (or never, when the next
+  // message or a cancel comes first).
+  bool AnswerHeld() const { return monitoring_; }
 
   // Answers one command message (logged as CMD and RSP). An armed answer
   // fault that matches the command answers in its place; the command then
@@ -47,6 +56,7 @@ class Reader {
 
  private:
   bool AnswerFromFault(std::string_view code, ResponseBuffer* response);
+  void EndMonitoring(bool deliver, bool moved);
 
   std::string name_;
   const CommandDispatcher* dispatcher_;
@@ -56,6 +66,9 @@ class Reader {
   FieldTable fields_;
   std::unique_ptr<Link> link_;
   uint64_t commands_ = 0;
+  std::unique_ptr<Timer> monitorTimer_;
+  bool monitoring_ = false;
+  ResponseBuffer held_;
 };
 
 }  // namespace q7msim

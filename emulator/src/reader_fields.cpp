@@ -371,6 +371,7 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
       "front LED: off, on or blink, then colour=1-3 (green, red, orange), cycle=1-5, "
       "control=manual|automatic",
       [s] { return FormatLed(s->led); }, [s](std::string_view v) { return SetLed(&s->led, v); });
+  AddCardSlotFields(s, t);
   t->Add("Resets", "resets executed: counter 8 (read-only here)",
          [s] { return std::to_string(s->Counter(ReaderCounter::kResets)); });
   t->Add("Cancels", "cancels received: counter 15 (read-only here)",

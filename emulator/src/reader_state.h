@@ -10,7 +10,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "card_slot.h"
 
 namespace q7msim {
 
@@ -99,6 +102,12 @@ struct ReaderState {
   std::array<uint32_t, kSensorCount> sensors{};    // 2 decimal digits each
 
   CardSlot slot;
+  // The magnetic side of the slot: tracks, transaction setting, read
+  // buffer, lock, jam (card_slot.h).
+  CardTransport transport;
+  // Told after every movement of the card (the card status monitoring
+  // waits for one).
+  std::function<void()> onCardMoved;
   // A hardware fault the status queries report negatively; empty: none.
   std::string deviceError;
 
