@@ -112,6 +112,7 @@ uint32_t HandleReadMagTrack(const RdaxRequest& request) {
   const uint32_t lengthsAt = 6 + 2 * count;
   uint32_t dataAt = lengthsAt + 3 * count;
   uint32_t first = RDAX_OK;
+  bool cutShort = false;
   for (uint32_t i = 0; i < count; ++i) {
     const int track = requested[i];
     uint32_t result = RDAX_E_FAULTY_REPLY;
@@ -124,8 +125,10 @@ uint32_t HandleReadMagTrack(const RdaxRequest& request) {
       const auto stated = reply.Decimal(lengthsAt + 3 * i, 3);
       uint32_t capacity = 0;
       uint8_t* area = TrackArea(tracks, track, &capacity);
-      if (!stated || !reply.Has(dataAt, *stated)) {
-        // Data announced but not delivered: nothing of it is believed.
+      if (cutShort || !stated || !reply.Has(dataAt, *stated)) {
+        // Data announced but not delivered: nothing of it is believed, nor
+        // the data of the tracks after it, which would have to follow it.
+        cutShort = true;
         result = RDAX_E_FAULTY_REPLY;
       } else {
         // A track longer than its area keeps what fits; the next track

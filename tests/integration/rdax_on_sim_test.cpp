@@ -12,18 +12,6 @@
 namespace rdaxsim {
 namespace {
 
-class Event {
- public:
-  Event() : handle_(Q7M_CreateEvent(1, 0, nullptr)) {}
-  ~Event() { Q7M_CloseHandle(handle_); }
-  Q7M_HANDLE get() const { return handle_; }
-  bool Wait() const { return Q7M_WaitForSingleObject(handle_, 30000) == Q7M_WAIT_OBJECT_0; }
-  bool Signalled() const { return Q7M_WaitForSingleObject(handle_, 0) == Q7M_WAIT_OBJECT_0; }
-
- private:
-  Q7M_HANDLE handle_;
-};
-
 SEQUOR_HANDLE Session(const RDAX* handle) {
   return reinterpret_cast<SEQUOR_HANDLE>(const_cast<RDAX*>(handle));
 }
@@ -95,12 +83,12 @@ TEST_P(ResultsOnSim, StoredRefusalsAndCancelRepliesAreEvaluatedByGetResult) {
 }
 
 TEST_P(ResultsOnSim, OperationsWithoutAHandlerAnswerLineErrorAndStoreIt) {
-  RDAX_STATUS status{};
+  int32_t mode = 0;
   const uint32_t expected = RDAX_F_LINE;
-  EXPECT_EQ(RDAX_GetStatus(handle_, &status, nullptr), expected);
+  EXPECT_EQ(RDAX_GetTamperDetectionMode(handle_, &mode, nullptr), expected);
   EXPECT_EQ(RDAX_GetResult(handle_), expected);
   Event done;
-  EXPECT_EQ(RDAX_InitialReset(handle_, done.get()), RDAX_I_ASYNC_STARTED);
+  EXPECT_EQ(RDAX_SetTamperDetectionMode(handle_, 1, done.get()), RDAX_I_ASYNC_STARTED);
   ASSERT_TRUE(done.Wait());
   EXPECT_EQ(RDAX_GetResult(handle_), expected);
 }

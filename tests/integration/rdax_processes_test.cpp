@@ -140,7 +140,8 @@ Q7M_CHILD(rdax_traced_calls) {
   RDAX_STATUS* fakeStatus = reinterpret_cast<RDAX_STATUS*>(uintptr_t{0x1234});
   RDAX_GetStatus(nullptr, fakeStatus, nullptr);
   RDAX_ReadMagTrack(nullptr, 4, reinterpret_cast<RDAX_TRACK_DATA*>(uintptr_t{0x5678}), nullptr);
-  RDAX_GetStatus(handle, fakeStatus, nullptr);  // no handler yet: line error
+  RDAX_GetTamperDetectionMode(handle, reinterpret_cast<int32_t*>(fakeStatus),
+                              nullptr);  // no handler yet: line error
 
   Q7M_HANDLE event = Q7M_CreateEvent(1, 0, nullptr);
   char response[64];
@@ -183,8 +184,9 @@ TEST(RdaxTraceLines, EntrySeverityAndExitLinesOfAFewExports) {
                        "P4=0x00000000"),
            std::string("RDAX:Error=0x82000001 API=ReadMagTrack P1=0x00000000 P2=0x04 "
                        "P3=0x00005678 P4=0x00000000"),
-           "RDAX:FatalError=0xC1000002 API=GetStatus P1=" + handle + " P2=0x00001234 P3=0x00000000",
-           std::string("RDAX:Exit=GetStatus P1=0xC1000002"),
+           "RDAX:FatalError=0xC1000002 API=GetTamperDetectionMode P1=" + handle +
+               " P2=0x00001234 P3=0x00000000",
+           std::string("RDAX:Exit=GetTamperDetectionMode P1=0xC1000002"),
            "RDAX:Entry=SendCommand P1=" + handle,
            std::string("RDAX:Exit=SendCommand P1=0x00000001"),
            "RDAX:Entry=LogErrorData P1=" + handle + " P2=0x",
