@@ -66,8 +66,10 @@ uint32_t HandleMonitorCardStatus(const RdaxRequest& request) {
   ReplyReader reply(exchange.response());
   RDAX_CARD_STATUS read{};
   for (uint32_t i = 0; i < 5; ++i) read.digit[i] = reply.Decimal(5 + i, 1);
+  // Five digits read together: a reply without all of them says nothing.
+  if (!reply.complete()) return RDAX_E_FAULTY_REPLY;
   *status = read;
-  return reply.Outcome();
+  return RDAX_OK;
 }
 
 namespace {

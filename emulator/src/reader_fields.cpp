@@ -270,6 +270,9 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
                  "a number from 0 to 99", &s->sensors[i]);
   }
 
+  // The card's tracks and the transaction setting come before the card's
+  // position, so a scenario's card is read as it arrives.
+  AddCardSlotFields(s, t);
   t->Add(
       "CardPosition", "where the card is: none, gate or inside",
       [s] { return std::string(kPositionNames[static_cast<size_t>(s->slot.position)]); },
@@ -371,7 +374,6 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
       "front LED: off, on or blink, then colour=1-3 (green, red, orange), cycle=1-5, "
       "control=manual|automatic",
       [s] { return FormatLed(s->led); }, [s](std::string_view v) { return SetLed(&s->led, v); });
-  AddCardSlotFields(s, t);
   t->Add("Resets", "resets executed: counter 8 (read-only here)",
          [s] { return std::to_string(s->Counter(ReaderCounter::kResets)); });
   t->Add("Cancels", "cancels received: counter 15 (read-only here)",

@@ -182,8 +182,9 @@ TEST_P(CardTransportOnSim, MonitoringEndsWhenItsTimeRunsOutAndRefusesAHundredSec
   EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_PARAMETER);
   EXPECT_EQ(LastCommand(), "C9201");
 
-  Reply("92", "P920");
+  Reply("92", "P92011");
   EXPECT_EQ(RDAX_MonitorCardStatus(handle_, 0, &status, nullptr), RDAX_E_FAULTY_REPLY);
+  EXPECT_EQ(status.digit[1], 1u) << "left as the last full answer wrote it";
 }
 
 TEST_P(CardTransportOnSim, ResetSendsCancelAndResetAgainWhenTheFirstAnswerIsLate) {
