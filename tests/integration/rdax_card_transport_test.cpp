@@ -187,6 +187,21 @@ TEST_P(CardTransportOnSim, MonitoringEndsWhenItsTimeRunsOutAndRefusesAHundredSec
   EXPECT_EQ(status.digit[1], 1u) << "left as the last full answer wrote it";
 }
 
+TEST_P(CardTransportOnSim, ACancelEndsAMonitoringInProgressAndLeavesTheRecord) {
+  RDAX_CARD_STATUS status;
+  std::memset(&status, 0xEE, sizeof status);
+  Event done;
+  ASSERT_EQ(RDAX_MonitorCardStatus(handle_, 30, &status, done.get()), 0x00000001u);
+  ASSERT_TRUE(ReaderGot("C9230"));
+  EXPECT_EQ(RDAX_Cancel(handle_), RDAX_OK);
+  ASSERT_TRUE(done.Wait());
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_W_CANCELLED);
+  EXPECT_EQ(status.digit[0], 0xEEEEEEEEu);
+  Insert({});  // no late answer turns up for the next command
+  EXPECT_EQ(RDAX_MonitorCardStatus(handle_, 0, &status, nullptr), RDAX_OK);
+  EXPECT_EQ(status.digit[1], 2u);
+}
+
 TEST_P(CardTransportOnSim, ResetSendsCancelAndResetAgainWhenTheFirstAnswerIsLate) {
   Control({"fault", reader(), "late", "ms=4500", "cmd=00"});
   EXPECT_EQ(RDAX_InitialReset(handle_, nullptr), RDAX_OK);
