@@ -104,7 +104,9 @@ struct ReaderState {
 
   CardSlot slot;
   // The magnetic side of the slot: tracks, transaction setting, read
-  // buffer, lock, jam (card_slot.h).
+  // buffer, lock, jam (card_slot.h). Written by the card transport family,
+  // by a moving card (CardMoved) and by the card verbs of the control
+  // socket (card_control.cpp), which stand for the customer at the slot.
   CardTransport transport;
   // Told after every movement of the card (the card status monitoring
   // waits for one).
