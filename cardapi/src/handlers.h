@@ -24,4 +24,31 @@ uint32_t HandleSetHostWatchdog(const RdaxRequest& request);
 // heap copy of the file name (freed by the dispatcher).
 uint32_t HandleExecuteDownload(const RdaxRequest& request);
 
+// Device information, status and LEDs (device_info_handlers.cpp).
+uint32_t HandleGetCapabilities(const RdaxRequest& request);
+uint32_t HandleGetStatus(const RdaxRequest& request);
+uint32_t HandleTurnonLED(const RdaxRequest& request);
+uint32_t HandleTurnoffLED(const RdaxRequest& request);
+uint32_t HandleBlinkLED(const RdaxRequest& request);
+uint32_t HandleGetSensorLevel(const RdaxRequest& request);
+uint32_t HandleGetVersion(const RdaxRequest& request);
+uint32_t HandleGetSerialNumber(const RdaxRequest& request);
+uint32_t HandleGetModelNumber(const RdaxRequest& request);
+uint32_t HandleGetErrorCount(const RdaxRequest& request);
+uint32_t HandleGetActionCount(const RdaxRequest& request);
+uint32_t HandleGetICCStandardType(const RdaxRequest& request);
+uint32_t HandleGetSAMStandardType(const RdaxRequest& request);
+uint32_t HandleSetICCStandardType(const RdaxRequest& request);
+uint32_t HandleSetSAMStandardType(const RdaxRequest& request);
+uint32_t HandleSetLEDControlMode(const RdaxRequest& request);
+
+// Card transport and magnetic stripe (card_transport_handlers.cpp).
+uint32_t HandleInitialReset(const RdaxRequest& request);
+uint32_t HandlePrepareTransactionSetting(const RdaxRequest& request);
+uint32_t HandleMonitorCardStatus(const RdaxRequest& request);
+uint32_t HandleReadMagTrack(const RdaxRequest& request);
+uint32_t HandleClearReadData(const RdaxRequest& request);
+uint32_t HandleLock(const RdaxRequest& request);
+uint32_t HandleUnlock(const RdaxRequest& request);
+
 }  // namespace q7m::rdax

@@ -11,8 +11,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "card_slot.h"
 #include "download_state.h"
 #include "security_state.h"
 
@@ -103,6 +105,14 @@ struct ReaderState {
   std::array<uint32_t, kSensorCount> sensors{};    // 2 decimal digits each
 
   CardSlot slot;
+  // The magnetic side of the slot: tracks, transaction setting, read
+  // buffer, lock, jam (card_slot.h). Written by the card transport family,
+  // by a moving card (CardMoved) and by the card verbs of the control
+  // socket (card_control.cpp), which stand for the customer at the slot.
+  CardTransport transport;
+  // Told after every movement of the card (the card status monitoring
+  // waits for one).
+  std::function<void()> onCardMoved;
   // A hardware fault the status queries report negatively; empty: none.
   std::string deviceError;
 
