@@ -10,4 +10,26 @@ namespace q7m::rdax {
 // length pointer, 7 the receive time limit.
 uint32_t HandleSendCommand(const RdaxRequest& request);
 
+// Chip cards (chip_handlers.cpp), operations 10 to 20.
+uint32_t HandleActivateIcc(const RdaxRequest& request);
+uint32_t HandleDeactivateIcc(const RdaxRequest& request);
+uint32_t HandleCommunicateIcc(const RdaxRequest& request);
+uint32_t HandleActivateSam(const RdaxRequest& request);
+uint32_t HandleDeactivateSam(const RdaxRequest& request);
+uint32_t HandleCommunicateSam(const RdaxRequest& request);
+uint32_t HandleGetSamStatus(const RdaxRequest& request);
+uint32_t HandleActivateMemoryCard(const RdaxRequest& request);
+uint32_t HandleDeactivateMemoryCard(const RdaxRequest& request);
+uint32_t HandleCommunicateMemoryCard(const RdaxRequest& request);
+uint32_t HandleVerifyMemoryCard(const RdaxRequest& request);
+
+// Contactless cards (contactless_handlers.cpp), operations 42 to 47 and 49.
+uint32_t HandleDeactivateContactless(const RdaxRequest& request);
+uint32_t HandleActivateContactless(const RdaxRequest& request);
+uint32_t HandleMifareAuthenticate(const RdaxRequest& request);
+uint32_t HandleMifareRead(const RdaxRequest& request);
+uint32_t HandleMifareWrite(const RdaxRequest& request);
+uint32_t HandleTypeBAttribute(const RdaxRequest& request);
+uint32_t HandleTypeBCommunication(const RdaxRequest& request);
+
 }  // namespace q7m::rdax
