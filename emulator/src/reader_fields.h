@@ -10,4 +10,8 @@ namespace q7msim {
 // Adds the fields of `state` to `table`; `state` must outlive the table.
 void AddReaderStateFields(ReaderState* state, FieldTable* table);
 
+// The chip side's and the contactless field's fields (chip_fields.cpp).
+void AddChipFields(ReaderState* state, FieldTable* table);
+void AddContactlessFields(ReaderState* state, FieldTable* table);
+
 }  // namespace q7msim

@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <string>
 
+#include "chip_model.h"
+#include "contactless_model.h"
+
 namespace q7msim {
 
 // One version entry as the reader reports it: a 12-character type, a
@@ -111,6 +114,11 @@ struct ReaderState {
   int samStandard = 0;
 
   LedState led;
+
+  // The chip card's chip, the SAMs and a memory card (chip family), and the
+  // contactless field with its cards (contactless family).
+  ChipSide chipSide;
+  ContactlessSide contactlessSide;
 
   // The error codes the reader answers with for a command it does not know
   // and for parameters it refuses.

@@ -31,6 +31,8 @@ class SimReader {
   bool WaitForLog(const std::string& needle, std::chrono::milliseconds limit = 10s) const {
     return sim_.WaitForLog(needle, limit);
   }
+  // The emulator process itself (its wire log lines, counters).
+  const q7mtest::SimProcess& process() const { return sim_; }
 
  private:
   q7mtest::SimProcess sim_;
