@@ -119,24 +119,30 @@ uint32_t RdaxRunRequest(const RdaxRequest& request) {
   if (lock == SEQUOR_SUCCESS) {
     const Handler handler = HandlerFor(request.operation);
     result = handler != nullptr ? handler(request) : RDAX_F_LINE;
-  } else if (lock == SEQUOR_LOCKED_BY_OTHER || lock == SEQUOR_LOCKED_BY_SELF ||
-             lock == SEQUOR_TIMEOUT) {
+  } else if (IsApiLockHeld(lock)) {
     result = RDAX_E_BUSY;
   } else {
     result = RdaxMapSequorCode(lock);
   }
+  // What follows must not touch the last error the operation left for its
+  // caller, unless the give-back of the lock fails and takes its place.
+  uint32_t lastError = Q7M_GetLastError();
   FreeParam1Copy(request);
   if (lock == SEQUOR_SUCCESS) {
     // A failed give-back is reported as the operation's result, in the
     // API's own codes like every other answer of the execution service.
     const uint32_t unlock = SEQUOR_ApiUnlock(session);
-    if (unlock != SEQUOR_SUCCESS) result = RdaxMapSequorCode(unlock);
+    if (unlock != SEQUOR_SUCCESS) {
+      result = RdaxMapSequorCode(unlock);
+      lastError = Q7M_GetLastError();
+    }
   }
   // A cancel running beside the operation stores its own outcome first, so
   // the caller collects how the operation ended.
   Claims().AwaitCancels(handle);
   SEQUOR_SetResult(session, result);
   Claims().Release(handle);
+  Q7M_SetLastError(lastError);
   return result;
 }
 
@@ -174,9 +180,13 @@ uint32_t RdaxDispatch(const RdaxRequest& request) {
   // answers "held" exactly when the query would, and a held lock ends the
   // request with "busy" stored, as the query's answer would.
   if (request.event() == nullptr) return RdaxRunRequest(request);
-  if (SEQUOR_IsApiLocked(Session(handle)) != SEQUOR_SUCCESS) {
+  const uint32_t locked = SEQUOR_IsApiLocked(Session(handle));
+  if (locked != SEQUOR_SUCCESS) {
     FreeParam1Copy(request);
     Claims().Release(handle);
+    // A handle the execution service does not know is no busy device: the
+    // caller would wait for it in vain.
+    if (!IsApiLockHeld(locked)) return RdaxMapSequorCode(locked);
     return StoreBusy(handle);
   }
 

@@ -50,6 +50,10 @@ uint32_t RdaxMapSequorCode(uint32_t code) {
   }
 }
 
+bool IsApiLockHeld(uint32_t code) {
+  return code == SEQUOR_LOCKED_BY_OTHER || code == SEQUOR_LOCKED_BY_SELF || code == SEQUOR_TIMEOUT;
+}
+
 namespace {
 
 // Rows 0-143 are the codes "00"-"8F", 144-175 "A0"-"BF", 176-191 "J0"-"JF".

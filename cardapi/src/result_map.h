@@ -11,6 +11,10 @@ namespace q7m::rdax {
 // know (results stored earlier by this library) pass unchanged.
 uint32_t RdaxMapSequorCode(uint32_t code);
 
+// Whether an answer of the execution service's API lock (taking it or
+// asking about it) means that an operation is running on the device.
+bool IsApiLockHeld(uint32_t code);
+
 // A reader error code (the two characters after "N" and the echoed command
 // code) as an API result; never fails: unknown codes give 0x84000000.
 uint32_t RdaxMapReaderError(char c1, char c2);

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "export_table.h"
+#include "q7m/last_error_keeper.h"
 #include "q7m/rdax.h"
 #include "q7m/sequor.h"
 #include "rdax_trace.h"
@@ -9,6 +10,7 @@
 #include "result_map.h"
 
 using namespace q7m::rdax;
+using q7m::LastErrorKeeper;
 namespace x = q7m::rdax::exports;
 
 namespace {
@@ -66,8 +68,12 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_GetResult(const RDAX* handle) {
   if (handle == nullptr) return FinishExport(x::kGetResult, RDAX_E_NULL_ARGUMENT, values);
   // An operation of this process counts as running from before its worker
   // starts, so a caller never collects the result before the last one.
-  if (OperationInProgress(handle) || SEQUOR_IsApiLocked(Session(handle)) != SEQUOR_SUCCESS)
-    return FinishExport(x::kGetResult, RDAX_E_BUSY, values);
+  if (OperationInProgress(handle)) return FinishExport(x::kGetResult, RDAX_E_BUSY, values);
+  const uint32_t locked = SEQUOR_IsApiLocked(Session(handle));
+  if (IsApiLockHeld(locked)) return FinishExport(x::kGetResult, RDAX_E_BUSY, values);
+  // A handle the execution service does not know is no busy device.
+  if (locked != SEQUOR_SUCCESS)
+    return FinishExport(x::kGetResult, RdaxMapSequorCode(locked), values);
 
   char buffer[kStoredResponseBuffer];
   uint32_t length = 0;
@@ -93,8 +99,11 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_Cancel(const RDAX* handle) {
   BeginCancel(handle);
   const uint32_t result = RdaxMapSequorCode(SEQUOR_Cancel(Session(handle)));
   FinishExport(x::kCancel, result, values);
-  SEQUOR_SetResult(Session(handle), result);
-  EndCancel(handle);
+  {
+    LastErrorKeeper keepLastError;
+    SEQUOR_SetResult(Session(handle), result);
+    EndCancel(handle);
+  }
   return result;
 }
 

@@ -1,7 +1,4 @@
-// The device family: versions, serial and model number, capabilities,
-// status, sensor levels, counters, chip standards and the front LED, each
-// answer laid out at the offsets the card-reader API reads it from.
-#include "reader_commands.h"
+#include "device_commands.h"
 
 namespace q7msim {
 

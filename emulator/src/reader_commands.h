@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "command_dispatcher.h"
+#include "device_commands.h"
 
 namespace q7msim {
 
@@ -31,8 +32,8 @@ struct CommandCodeInfo {
 
 const CommandCodeInfo* ReaderCommandCodes(size_t* count);
 
-// Each family registers its handlers; false when a code was taken already.
-bool RegisterDeviceCommands(CommandDispatcher* dispatcher);
+// Each family registers its handlers (the device family in
+// device_commands.h); false when a code was taken already.
 bool RegisterCardTransportCommands(CommandDispatcher* dispatcher);
 bool RegisterChipCommands(CommandDispatcher* dispatcher);
 bool RegisterContactlessCommands(CommandDispatcher* dispatcher);

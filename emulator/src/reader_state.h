@@ -3,9 +3,10 @@
 // chip contact, and the front LED. It is separate from the links so that the
 // same reader serves the serial line and the HID bus, and it lives as long as
 // the reader does, so it persists across commands and across hosts that come
-// and go. Each command family keeps its state in its own member (the card
-// slot, the chip and SAM modules, the contactless field, security, download);
-// the family's command file is the only writer besides the field table.
+// and go. Each command family keeps its state in a member of its own: the card
+// slot now; the chip and SAM modules, the contactless field, security and
+// download add theirs when they are built. Commands change the state through
+// their family's handlers, tests and operators through the field table.
 #pragma once
 
 #include <array>

@@ -193,6 +193,14 @@ TEST_P(ReaderModelOnLink, StateAndCountersOutliveTheHosts) {
   std::string status = sim_.Control("status r1");
   EXPECT_NE(status.find("CardStatus=02\n"), std::string::npos);
   EXPECT_NE(status.find("Counters=1,0,0,1,0,1,1,1,0,"), std::string::npos);
+
+  if (!serial()) {
+    // Pulling the plug does not reset the reader either.
+    ASSERT_EQ(sim_.Control("unplug r1"), "OK\n");
+    ASSERT_EQ(sim_.Control("replug r1"), "OK\n");
+    EXPECT_EQ(ExchangeAsNewHost("CM0").substr(61, 8), "00000001");
+    EXPECT_EQ(ExchangeAsNewHost("C11"), "P1102");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLinks, ReaderModelOnLink, testing::Values("serial", "usb"));

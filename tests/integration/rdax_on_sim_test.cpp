@@ -95,14 +95,16 @@ TEST_P(ResultsOnSim, StoredRefusalsAndCancelRepliesAreEvaluatedByGetResult) {
 }
 
 TEST_P(ResultsOnSim, OperationsWithoutAHandlerAnswerLineErrorAndStoreIt) {
-  RDAX_STATUS status{};
+  // The firmware download has no handler in this build.
   const uint32_t expected = RDAX_F_LINE;
-  EXPECT_EQ(RDAX_GetStatus(handle_, &status, nullptr), expected);
+  EXPECT_EQ(RDAX_ExecuteDownload(handle_, "firmware.bin", nullptr), expected);
   EXPECT_EQ(RDAX_GetResult(handle_), expected);
+  ASSERT_EQ(Send("C10"), RDAX_OK);
   Event done;
-  EXPECT_EQ(RDAX_InitialReset(handle_, done.get()), RDAX_I_ASYNC_STARTED);
+  EXPECT_EQ(RDAX_ExecuteDownload(handle_, "firmware.bin", done.get()), RDAX_I_ASYNC_STARTED);
   ASSERT_TRUE(done.Wait());
   EXPECT_EQ(RDAX_GetResult(handle_), expected);
+  EXPECT_EQ(RDAX_ExecuteDownload(handle_, nullptr, nullptr), RDAX_E_NULL_ARGUMENT);
 }
 
 TEST_P(ResultsOnSim, AsynchronousCallSignalsItsEventAfterTheResultIsStored) {
@@ -171,6 +173,22 @@ TEST_P(ResultsOnSim, OfTwoAsynchronousCallsStartedAtOnceExactlyOneIsAccepted) {
     ASSERT_TRUE((a == RDAX_I_ASYNC_STARTED ? first : second).Wait());
     ASSERT_EQ(RDAX_GetResult(handle_), RDAX_OK);
   }
+}
+
+TEST_P(ResultsOnSim, AClosedHandleIsRefusedAsAParameterNotReportedBusy) {
+  ASSERT_EQ(RDAX_CloseDevice(handle_), RDAX_OK);
+  const RDAX* closed = handle_;
+  handle_ = nullptr;
+  char response[64];
+  uint32_t length = 0;
+  Event done;
+  EXPECT_EQ(RDAX_SendCommand(closed, "C10", 3, 2, response, sizeof response, &length, 5, nullptr),
+            RDAX_E_PARAMETER);
+  EXPECT_EQ(
+      RDAX_SendCommand(closed, "C10", 3, 2, response, sizeof response, &length, 5, done.get()),
+      RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_GetResult(closed), RDAX_E_PARAMETER);
+  EXPECT_EQ(RDAX_CloseDevice(closed), RDAX_E_PARAMETER);
 }
 
 TEST_P(ResultsOnSim, LogErrorDataRefusesEmptyTextAndStoresItsResult) {

@@ -34,7 +34,43 @@ Q7M_CHILD(rdax_hold_device) {
   return 0;
 }
 
+// Opens the reader and restricts it to its own session until the parent
+// says "release".
+Q7M_CHILD(rdax_restrict_device) {
+  const RDAX* handle = OpenReader(LinkOf(args.at(0)));
+  if (handle == nullptr) return 2;
+  if (SEQUOR_XfsLock(Session(handle)) != SEQUOR_SUCCESS) return 3;
+  q7mtest::Say("restricted");
+  std::string line;
+  q7mtest::Hear(&line);
+  RDAX_CloseDevice(handle);
+  return 0;
+}
+
 using ProcessesOnSim = RdaxOnSim;
+
+TEST_P(ProcessesOnSim, ARestrictionOfAnotherProcessRefusesOnlyTheGuardedExports) {
+  q7mtest::ChildProcess holder;
+  ASSERT_TRUE(holder.Start("rdax_restrict_device", {"usb"}));
+  ASSERT_TRUE(holder.Expect("restricted"));
+
+  EXPECT_EQ(RDAX_InitialReset(handle_, nullptr), RDAX_E_RESTRICTED);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_E_RESTRICTED);
+  Q7M_HANDLE event = Q7M_CreateEvent(1, 0, nullptr);
+  EXPECT_EQ(RDAX_ReadMagTrack(handle_, 7, nullptr, event), RDAX_E_RESTRICTED);
+  EXPECT_EQ(Q7M_WaitForSingleObject(event, 0), Q7M_WAIT_TIMEOUT) << "refused, never started";
+  Q7M_CloseHandle(event);
+  // Exports the restriction does not guard go on, and so does the raw
+  // command.
+  RDAX_STATUS status{};
+  EXPECT_NE(RDAX_GetStatus(handle_, &status, nullptr), RDAX_E_RESTRICTED);
+  std::string response;
+  EXPECT_EQ(Send("C10", &response), RDAX_OK);
+
+  ASSERT_TRUE(holder.WriteLine("release"));
+  ASSERT_EQ(holder.Wait(), 0);
+  EXPECT_NE(RDAX_InitialReset(handle_, nullptr), RDAX_E_RESTRICTED);
+}
 
 TEST_P(ProcessesOnSim, AnOperationOfAnotherProcessMakesTheDeviceBusy) {
   q7mtest::ChildProcess holder;
@@ -140,7 +176,7 @@ Q7M_CHILD(rdax_traced_calls) {
   RDAX_STATUS* fakeStatus = reinterpret_cast<RDAX_STATUS*>(uintptr_t{0x1234});
   RDAX_GetStatus(nullptr, fakeStatus, nullptr);
   RDAX_ReadMagTrack(nullptr, 4, reinterpret_cast<RDAX_TRACK_DATA*>(uintptr_t{0x5678}), nullptr);
-  RDAX_GetStatus(handle, fakeStatus, nullptr);  // no handler yet: line error
+  RDAX_ExecuteDownload(handle, "firmware.bin", nullptr);  // no handler yet: line error
 
   Q7M_HANDLE event = Q7M_CreateEvent(1, 0, nullptr);
   char response[64];
@@ -183,8 +219,10 @@ TEST(RdaxTraceLines, EntrySeverityAndExitLinesOfAFewExports) {
                        "P4=0x00000000"),
            std::string("RDAX:Error=0x82000001 API=ReadMagTrack P1=0x00000000 P2=0x04 "
                        "P3=0x00005678 P4=0x00000000"),
-           "RDAX:FatalError=0xC1000002 API=GetStatus P1=" + handle + " P2=0x00001234 P3=0x00000000",
-           std::string("RDAX:Exit=GetStatus P1=0xC1000002"),
+           "RDAX:Entry=ExecuteDownload P1=" + handle + " P2=firmware.bin P3=0x00000000",
+           "RDAX:FatalError=0xC1000002 API=ExecuteDownload P1=" + handle +
+               " P2=firmware.bin P3=0x00000000",
+           std::string("RDAX:Exit=ExecuteDownload P1=0xC1000002"),
            "RDAX:Entry=SendCommand P1=" + handle,
            std::string("RDAX:Exit=SendCommand P1=0x00000001"),
            "RDAX:Entry=LogErrorData P1=" + handle + " P2=0x",

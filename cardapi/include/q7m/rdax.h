@@ -343,44 +343,64 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_LogErrorData(const RDAX* handle, const char* te
 
 /* ======== device information, status, LEDs (dispatched) ======== */
 
-/* Fills *caps (preset first; reply "CN0"). RDAX_E_NULL_ARGUMENT for caps. */
+/* Fills *caps. The record is preset first (type 3, chipProtocols 3,
+ * securityType 1, powerOnOption 1, powerOffOption 1, readWriteAfterEject 1,
+ * chipPower 14, everything else 0); readTracks, extraSam and
+ * extraContactless then come from the reader. After a failure the presets
+ * stay. RDAX_E_NULL_ARGUMENT (caps). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetCapabilities(const RDAX* handle, RDAX_CAPABILITIES* caps,
                                                  Q7M_HANDLE completionEvent);
-/* Fills *status (preset first); a failed query still sets deviceStatus and
- * chipStatus from its outcome. RDAX_E_NULL_ARGUMENT for status. */
+/* Fills *status: device, media and chip status from the reader's status
+ * queries, extraSamChip from its capabilities. The record is preset first
+ * (binStatus 2, securityStatus 1, chipStatus 7, the rest 0); a failed query
+ * still reports deviceStatus (RDAX_DEVICE_*: e.g. RDAX_DEVICE_OFFLINE for
+ * RDAX_F_NOT_CONNECTED, RDAX_DEVICE_BUSY for RDAX_E_BUSY) and chipStatus.
+ * RDAX_E_NULL_ARGUMENT (status), or the first failure's result. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetStatus(const RDAX* handle, RDAX_STATUS* status,
                                            Q7M_HANDLE completionEvent);
-/* colour RDAX_SET_LED_GREEN/RED/ORANGE, else RDAX_E_PARAMETER. */
+/* Lights the front LED in `colour` (RDAX_SET_LED_GREEN/RED/ORANGE, else
+ * RDAX_E_PARAMETER, nothing sent). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_TurnonLED(const RDAX* handle, uint32_t colour,
                                            Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_TurnoffLED(const RDAX* handle, Q7M_HANDLE completionEvent);
-/* cycle RDAX_SET_LED_BLINK*; colour or cycle out of range: RDAX_E_PARAMETER. */
+/* Blinks the LED in `colour` at `cycle` (RDAX_SET_LED_BLINK*); either out of
+ * range: RDAX_E_PARAMETER, nothing sent. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_BlinkLED(const RDAX* handle, uint32_t colour, uint32_t cycle,
                                           Q7M_HANDLE completionEvent);
-/* levels[4]: the four sensor levels. RDAX_E_NULL_ARGUMENT for levels. */
+/* levels[4]: the four sensor levels (0 to 99), written on success.
+ * RDAX_E_NULL_ARGUMENT (levels). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetSensorLevel(const RDAX* handle, uint32_t* levels,
                                                 Q7M_HANDLE completionEvent);
-/* selector RDAX_VERSION_* (else RDAX_E_PARAMETER); fills *version. */
+/* Fills *version with the version `selector` names (RDAX_VERSION_*, else
+ * RDAX_E_PARAMETER). Any warning or error of the query is returned and
+ * leaves the record as it was. RDAX_E_NULL_ARGUMENT (version). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetVersion(const RDAX* handle, uint32_t selector,
                                             RDAX_VERSION* version, Q7M_HANDLE completionEvent);
-/* buffer of at least RDAX_SERIAL_NUMBER_SIZE bytes, zero-terminated. */
+/* The reader's 6-character serial number into buffer (at least
+ * RDAX_SERIAL_NUMBER_SIZE bytes), zero-terminated. RDAX_E_NULL_ARGUMENT. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetSerialNumber(const RDAX* handle, char* buffer,
                                                  Q7M_HANDLE completionEvent);
-/* buffer of at least RDAX_MODEL_NUMBER_SIZE bytes, zero-terminated. */
+/* The reader's 20-character model number into buffer (at least
+ * RDAX_MODEL_NUMBER_SIZE bytes), zero-terminated. RDAX_E_NULL_ARGUMENT. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetModelNumber(const RDAX* handle, char* buffer,
                                                 Q7M_HANDLE completionEvent);
-/* counters[16]: the reader's error counters. */
+/* counters[16]: the reader's error counters, written on success.
+ * RDAX_E_NULL_ARGUMENT (counters). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetErrorCount(const RDAX* handle, uint32_t* counters,
                                                Q7M_HANDLE completionEvent);
-/* counters[4]: the reader's action counters. */
+/* counters[4]: the reader's action counters, written on success.
+ * RDAX_E_NULL_ARGUMENT (counters). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetActionCount(const RDAX* handle, uint32_t* counters,
                                                 Q7M_HANDLE completionEvent);
-/* *standard = RDAX_SET_ICSTD_* or RDAX_ICSTD_UNKNOWN. */
+/* *standard = the chip standard the reader applies to the card's chip /
+ * the SAMs: RDAX_SET_ICSTD_*, or RDAX_ICSTD_UNKNOWN when it reports none.
+ * RDAX_E_NULL_ARGUMENT (standard). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetICCStandardType(const RDAX* handle, int32_t* standard,
                                                     Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetSAMStandardType(const RDAX* handle, int32_t* standard,
                                                     Q7M_HANDLE completionEvent);
-/* standard RDAX_SET_ICSTD_* (else RDAX_E_PARAMETER). */
+/* Sets the chip standard: RDAX_SET_ICSTD_* (else RDAX_E_PARAMETER, nothing
+ * sent). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_SetICCStandardType(const RDAX* handle, uint32_t standard,
                                                     Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_SetSAMStandardType(const RDAX* handle, uint32_t standard,
@@ -417,13 +437,18 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_Unlock(const RDAX* handle, Q7M_HANDLE completio
 
 /* ======== chip cards (dispatched; guarded except RDAX_GetSAMStatus) ======== */
 
-/* Powers the card's chip (reset RDAX_RESET_COLD/WARM); *answer receives the
- * protocol and the answer to reset. RDAX_W_ICC_ATR_87 still fills it. */
+/* Powers the card's chip (reset RDAX_RESET_COLD/WARM, else
+ * RDAX_E_PARAMETER); *answer receives the protocol and the answer to reset.
+ * RDAX_W_ICC_ATR_87 still fills it (protocol unknown). RDAX_E_NULL_ARGUMENT
+ * (answer). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_ActivateICC(const RDAX* handle, uint32_t reset,
                                              RdaxChipData* answer, Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_DeactivateICC(const RDAX* handle, Q7M_HANDLE completionEvent);
-/* One APDU exchange; input->kind RDAX_CHIPIO_PROTOCOL_T0 or _T1. Output
- * data is cut to RDAX_CHIP_DATA_MAX. */
+/* One APDU exchange with the card's chip (or a SAM, or a memory card
+ * below); input->kind RDAX_CHIPIO_PROTOCOL_T0 or _T1, input->length at most
+ * RDAX_CHIP_DATA_MAX (else RDAX_E_PARAMETER). output->length is the length
+ * of the card's answer; its data is cut to RDAX_CHIP_DATA_MAX.
+ * RDAX_E_NULL_ARGUMENT (input, output). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_CommunicateICC(const RDAX* handle, const RdaxChipData* input,
                                                 RdaxChipData* output,
                                                 Q7M_HANDLE completionEvent);
@@ -435,7 +460,9 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_DeactivateSAM(const RDAX* handle, uint32_t sam,
 Q7M_EXPORT uint32_t Q7M_API RDAX_CommunicateSAM(const RDAX* handle, uint32_t sam,
                                                 const RdaxChipData* input, RdaxChipData* output,
                                                 Q7M_HANDLE completionEvent);
-/* *status = RDAX_SAM_STATUS_*; RDAX_OK even when the reader refuses. */
+/* *status = RDAX_SAM_STATUS_*; RDAX_OK even when the reader refuses (status
+ * RDAX_SAM_STATUS_REFUSED); a failed exchange returns its result with
+ * RDAX_SAM_STATUS_NO_ANSWER. Not guarded. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetSAMStatus(const RDAX* handle, uint32_t sam, uint16_t* status,
                                               Q7M_HANDLE completionEvent);
 /* type RDAX_MEMCARD_*. */
@@ -453,21 +480,28 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_VerifyMemoryCard(const RDAX* handle, const Rdax
 
 /* ======== contactless cards (dispatched, guarded) ======== */
 
-/* Looks for cards of `type` (RDAX_CONTACTLESS_*) for `seconds` (0 to 99);
- * cards->mark must be RDAX_CONTACTLESS_MARK. */
+/* Switches the field on and looks for cards of `type` (RDAX_CONTACTLESS_*)
+ * for up to `seconds` (0 to 99); fills the counts and the card entries of
+ * *cards, whose mark must be RDAX_CONTACTLESS_MARK. RDAX_E_NULL_ARGUMENT
+ * (cards), RDAX_E_PARAMETER (mark, type, time). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_ActivateContactless(const RDAX* handle, uint32_t type,
                                                      uint32_t seconds,
                                                      RdaxContactlessCards* cards,
                                                      Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_DeactivateContactless(const RDAX* handle,
                                                        Q7M_HANDLE completionEvent);
-/* card: rank among the Mifare cards of *cards; key: 6 bytes. */
+/* Authenticates `sector` (0 to 16) of Mifare card number `card` (its rank
+ * among the Mifare entries of *cards) with the 6-byte key of `keyType`
+ * (RDAX_MIFARE_KEY_A/B). RDAX_E_NULL_ARGUMENT (cards, key),
+ * RDAX_E_PARAMETER (ranges, mark, no such card). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_MifareAuthenticate(const RDAX* handle,
                                                     const RdaxContactlessCards* cards,
                                                     uint8_t card, uint8_t keyType, uint8_t sector,
                                                     const uint8_t* key,
                                                     Q7M_HANDLE completionEvent);
-/* block: 16 bytes. */
+/* Reads / writes the 16-byte block at `address` (0 to 64) of an
+ * authenticated Mifare card. RDAX_E_NULL_ARGUMENT (cards, block),
+ * RDAX_E_PARAMETER (ranges, no such card). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_MifareRead(const RDAX* handle, const RdaxContactlessCards* cards,
                                             uint8_t card, uint8_t address, uint8_t* block,
                                             Q7M_HANDLE completionEvent);
@@ -475,7 +509,12 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_MifareWrite(const RDAX* handle,
                                              const RdaxContactlessCards* cards, uint8_t card,
                                              uint8_t address, const uint8_t* block,
                                              Q7M_HANDLE completionEvent);
-/* Selects a Type B card; attribute and input may be null. */
+/* Selects Type B card number `card` with optional attribute (mark
+ * RDAX_TYPEB_ATTRIBUTE_MARK) and optional input data (at most 256 bytes);
+ * the card's answer goes to *output. RDAX_E_NULL_ARGUMENT (cards, output),
+ * RDAX_E_PARAMETER (limits, mark, no such card). TypeBCommunication
+ * exchanges input (1 to RDAX_CHIP_DATA_MAX bytes) with the selected card;
+ * *output keeps what arrived before a failure. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_TypeBAttribute(const RDAX* handle,
                                                 const RdaxContactlessCards* cards, uint8_t card,
                                                 const RDAX_TYPEB_ATTRIBUTE* attribute,
@@ -496,10 +535,12 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_StartRestriction(const RDAX* handle);
 Q7M_EXPORT uint32_t Q7M_API RDAX_EndRestriction(const RDAX* handle);
 /* Direct, guarded, stored. Line encryption is not offered: RDAX_F_LINE. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_CreateNewSessionKey(const RDAX* handle);
-/* mode RDAX_DETECTION_OFF/ON (else RDAX_E_PARAMETER). */
+/* Switches tamper / rear-destroy detection (RDAX_DETECTION_OFF/ON, else
+ * RDAX_E_PARAMETER, nothing sent). Not guarded. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_SetTamperDetectionMode(const RDAX* handle, uint32_t mode,
                                                         Q7M_HANDLE completionEvent);
-/* *mode = 0, 1, or -1. */
+/* *mode = 0, 1, or -1 when the reader's answer is neither.
+ * RDAX_E_NULL_ARGUMENT (mode). Not guarded. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_GetTamperDetectionMode(const RDAX* handle, int32_t* mode,
                                                         Q7M_HANDLE completionEvent);
 Q7M_EXPORT uint32_t Q7M_API RDAX_SetRearDestroyDetectionMode(const RDAX* handle, uint32_t mode,
