@@ -448,7 +448,10 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_DeactivateICC(const RDAX* handle, Q7M_HANDLE co
  * below); input->kind RDAX_CHIPIO_PROTOCOL_T0 or _T1, input->length at most
  * RDAX_CHIP_DATA_MAX (else RDAX_E_PARAMETER). output->length is the length
  * of the card's answer; its data is cut to RDAX_CHIP_DATA_MAX.
- * RDAX_E_NULL_ARGUMENT (input, output). */
+ * RDAX_E_NULL_ARGUMENT (input, output). A T=1 answer comes in parts; a
+ * reader still sending parts after 64 of them is faulty: RDAX_E_FAULTY_REPLY,
+ * *output holding what arrived (the same for RDAX_CommunicateSAM and
+ * RDAX_TypeBCommunication). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_CommunicateICC(const RDAX* handle, const RdaxChipData* input,
                                                 RdaxChipData* output,
                                                 Q7M_HANDLE completionEvent);
