@@ -16,6 +16,7 @@ uint32_t RefuseArgument(const RdaxRequest& request, uint32_t result) {
 
 void ChipOutput::Append(std::string_view bytes) {
   const uint32_t length = record_->length;
+  if (bytes.empty()) return;
   if (length < RDAX_CHIP_DATA_MAX) {
     const size_t room = RDAX_CHIP_DATA_MAX - length;
     std::memcpy(record_->data + length, bytes.data(), std::min(room, bytes.size()));
