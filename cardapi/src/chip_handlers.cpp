@@ -102,9 +102,9 @@ uint32_t ChainedExchange(const RDAX* handle, std::string_view head, const ChainF
 // Operation 10: parameter 1 the reset option, 2 the output record.
 uint32_t HandleActivateIcc(const RdaxRequest& request) {
   auto* answer = reinterpret_cast<RdaxChipData*>(request.param[1]);
-  if (answer == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (answer == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uintptr_t reset = request.param[0];
-  if (!IsResetOption(reset)) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (!IsResetOption(reset)) return StoreArgumentError(request, RDAX_E_PARAMETER);
   Exchange exchange;
   const uint32_t r = exchange.Run(request.device(), reset == RDAX_RESET_COLD ? "CG10" : "CE10", 4);
   if (r != RDAX_OK) return r;
@@ -131,11 +131,11 @@ uint32_t HandleCommunicateIcc(const RdaxRequest& request) {
   const auto* input = reinterpret_cast<const RdaxChipData*>(request.param[0]);
   auto* outputRecord = reinterpret_cast<RdaxChipData*>(request.param[1]);
   if (input == nullptr || outputRecord == nullptr)
-    return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint32_t length = input->length;
   const int32_t kind = input->kind;
   if (length > RDAX_CHIP_DATA_MAX || !IsProtocol(kind))
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   ChipOutput output(outputRecord);
   if (kind == RDAX_CHIPIO_PROTOCOL_T1)
     return ChainedExchange(request.device(), "CF2", kIccChain, *input, length, output, kind);
@@ -152,10 +152,11 @@ uint32_t HandleCommunicateIcc(const RdaxRequest& request) {
 // Operation 13: parameter 1 the SAM number, 2 the reset option, 3 the output.
 uint32_t HandleActivateSam(const RdaxRequest& request) {
   auto* answer = reinterpret_cast<RdaxChipData*>(request.param[2]);
-  if (answer == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (answer == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uintptr_t sam = request.param[0];
   const uintptr_t reset = request.param[1];
-  if (!IsSamNumber(sam) || !IsResetOption(reset)) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (!IsSamNumber(sam) || !IsResetOption(reset))
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   Command command(reset == RDAX_RESET_COLD ? "Ce3" : "Ce4");
   command.Add(Digit(sam)).Add('0');
   Exchange exchange;
@@ -171,7 +172,7 @@ uint32_t HandleActivateSam(const RdaxRequest& request) {
 // Operation 14: parameter 1 the SAM number.
 uint32_t HandleDeactivateSam(const RdaxRequest& request) {
   const uintptr_t sam = request.param[0];
-  if (!IsSamNumber(sam)) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (!IsSamNumber(sam)) return StoreArgumentError(request, RDAX_E_PARAMETER);
   Command command("Ce2");
   command.Add(Digit(sam));
   Exchange exchange;
@@ -183,12 +184,12 @@ uint32_t HandleCommunicateSam(const RdaxRequest& request) {
   const auto* input = reinterpret_cast<const RdaxChipData*>(request.param[1]);
   auto* outputRecord = reinterpret_cast<RdaxChipData*>(request.param[2]);
   if (input == nullptr || outputRecord == nullptr)
-    return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uintptr_t sam = request.param[0];
   const uint32_t length = input->length;
   const int32_t kind = input->kind;
   if (length > RDAX_CHIP_DATA_MAX || !IsSamNumber(sam) || !IsProtocol(kind))
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   ChipOutput output(outputRecord);
   if (kind == RDAX_CHIPIO_PROTOCOL_T1) {
     const char head[4] = {'C', 'f', '2', Digit(sam)};
@@ -208,9 +209,9 @@ uint32_t HandleCommunicateSam(const RdaxRequest& request) {
 // itself succeeds whatever the reader says about the SAM.
 uint32_t HandleGetSamStatus(const RdaxRequest& request) {
   auto* status = reinterpret_cast<uint16_t*>(request.param[1]);
-  if (status == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (status == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uintptr_t sam = request.param[0];
-  if (!IsSamNumber(sam)) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (!IsSamNumber(sam)) return StoreArgumentError(request, RDAX_E_PARAMETER);
   Command command("Ce0");
   command.Add(Digit(sam));
   Exchange exchange;
@@ -231,9 +232,9 @@ uint32_t HandleGetSamStatus(const RdaxRequest& request) {
 // Operation 17: parameter 1 the card type, 2 the output.
 uint32_t HandleActivateMemoryCard(const RdaxRequest& request) {
   auto* answer = reinterpret_cast<RdaxChipData*>(request.param[1]);
-  if (answer == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (answer == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uintptr_t type = request.param[0];
-  if (type > RDAX_MEMCARD_SLE4418) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (type > RDAX_MEMCARD_SLE4418) return StoreArgumentError(request, RDAX_E_PARAMETER);
   Command command("Cm5");
   command.Add(Digit(type));
   Exchange exchange;
@@ -257,10 +258,10 @@ uint32_t HandleCommunicateMemoryCard(const RdaxRequest& request) {
   const auto* input = reinterpret_cast<const RdaxChipData*>(request.param[0]);
   auto* outputRecord = reinterpret_cast<RdaxChipData*>(request.param[1]);
   if (input == nullptr || outputRecord == nullptr)
-    return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint32_t length = input->length;
   const int32_t kind = input->kind;
-  if (length > RDAX_CHIP_DATA_MAX) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (length > RDAX_CHIP_DATA_MAX) return StoreArgumentError(request, RDAX_E_PARAMETER);
   Command command("Cm7");
   command.Add(input->data, length);
   Exchange exchange;
@@ -275,9 +276,9 @@ uint32_t HandleCommunicateMemoryCard(const RdaxRequest& request) {
 // Operation 20: parameter 1 the verification data.
 uint32_t HandleVerifyMemoryCard(const RdaxRequest& request) {
   const auto* input = reinterpret_cast<const RdaxChipData*>(request.param[0]);
-  if (input == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (input == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint32_t length = input->length;
-  if (length > RDAX_CHIP_DATA_MAX) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (length > RDAX_CHIP_DATA_MAX) return StoreArgumentError(request, RDAX_E_PARAMETER);
   Command command("Cm8");
   command.Add(input->data, length);
   Exchange exchange;

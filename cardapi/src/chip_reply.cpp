@@ -9,7 +9,7 @@
 
 namespace q7m::rdax {
 
-uint32_t RefuseArgument(const RdaxRequest& request, uint32_t result) {
+uint32_t StoreArgumentError(const RdaxRequest& request, uint32_t result) {
   SEQUOR_SetResult(reinterpret_cast<SEQUOR_HANDLE>(request.handle), result);
   return result;
 }

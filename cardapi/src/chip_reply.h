@@ -15,7 +15,7 @@ namespace q7m::rdax {
 
 // Stores `result` as the handle's result and returns it: argument errors are
 // stored by the handler that finds them.
-uint32_t RefuseArgument(const RdaxRequest& request, uint32_t result);
+uint32_t StoreArgumentError(const RdaxRequest& request, uint32_t result);
 
 // The output record of an exchange. Every reply byte counts in `length`, so a
 // caller learns how long the card's answer was; only the first

@@ -89,7 +89,7 @@ bool AttributeValid(const RDAX_TYPEB_ATTRIBUTE& a) {
 // seconds, 3 the card record.
 uint32_t HandleActivateContactless(const RdaxRequest& request) {
   auto* cards = reinterpret_cast<RdaxContactlessCards*>(request.param[2]);
-  if (cards == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (cards == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uintptr_t type = request.param[0];
   const uintptr_t seconds = request.param[1];
   const char* flags = type == RDAX_CONTACTLESS_MIFARE  ? "100"
@@ -97,7 +97,7 @@ uint32_t HandleActivateContactless(const RdaxRequest& request) {
                       : type == RDAX_CONTACTLESS_BOTH  ? "110"
                                                        : nullptr;
   if (cards->mark != RDAX_CONTACTLESS_MARK || seconds >= 100 || flags == nullptr)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   char command[9];
   std::snprintf(command, sizeof command, "Cn0%02u%s", static_cast<unsigned>(seconds), flags);
   Exchange exchange;
@@ -153,15 +153,15 @@ uint32_t HandleDeactivateContactless(const RdaxRequest& request) {
 uint32_t HandleMifareAuthenticate(const RdaxRequest& request) {
   const auto* cards = reinterpret_cast<const RdaxContactlessCards*>(request.param[0]);
   const auto* key = reinterpret_cast<const uint8_t*>(request.param[2]);
-  if (cards == nullptr || key == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (cards == nullptr || key == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint8_t number = PackedByte(request, 0);
   const uint8_t keyType = PackedByte(request, 1);
   const uint8_t sector = PackedByte(request, 2);
   if (number > kCardNumberMax || keyType > RDAX_MIFARE_KEY_B || sector > kMifareSectorMax ||
       cards->mark != RDAX_CONTACTLESS_MARK || cards->mifareCount == 0)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const RDAX_CONTACTLESS_CARD* card = FindCard(*cards, RDAX_CARD_MIFARE, number);
-  if (card == nullptr) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (card == nullptr) return StoreArgumentError(request, RDAX_E_PARAMETER);
   uint8_t command[19] = {'C', 'n', '2', kAuthenticate, 0x00};
   std::memcpy(command + 5, card->id, 4);
   command[9] = keyType;
@@ -177,11 +177,12 @@ uint32_t HandleMifareAuthenticate(const RdaxRequest& request) {
 uint32_t HandleMifareRead(const RdaxRequest& request) {
   const auto* cards = reinterpret_cast<const RdaxContactlessCards*>(request.param[0]);
   auto* block = reinterpret_cast<uint8_t*>(request.param[2]);
-  if (cards == nullptr || block == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (cards == nullptr || block == nullptr)
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint8_t number = PackedByte(request, 0);
   const uint8_t address = PackedByte(request, 1);
   if (number > kCardNumberMax || address > kMifareBlockMax)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const uint8_t command[5] = {'C', 'n', '2', kRead, address};
   Exchange exchange;
   const uint32_t r = Exchanged(request.device(), exchange, command, sizeof command);
@@ -197,13 +198,14 @@ uint32_t HandleMifareRead(const RdaxRequest& request) {
 uint32_t HandleMifareWrite(const RdaxRequest& request) {
   const auto* cards = reinterpret_cast<const RdaxContactlessCards*>(request.param[0]);
   const auto* block = reinterpret_cast<const uint8_t*>(request.param[2]);
-  if (cards == nullptr || block == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (cards == nullptr || block == nullptr)
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint8_t number = PackedByte(request, 0);
   const uint8_t address = PackedByte(request, 1);
   if (number > kCardNumberMax || address > kMifareBlockMax)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   if (FindCard(*cards, RDAX_CARD_MIFARE, number) == nullptr)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   // The last byte has no meaning to the reader; it is sent as zero.
   uint8_t command[22] = {'C', 'n', '2', kWrite, address};
   std::memcpy(command + 5, block, kMifareBlockSize);
@@ -219,19 +221,19 @@ uint32_t HandleTypeBAttribute(const RdaxRequest& request) {
   const auto* input = reinterpret_cast<const RdaxChipData*>(request.param[3]);
   auto* outputRecord = reinterpret_cast<RdaxChipData*>(request.param[4]);
   if (cards == nullptr || outputRecord == nullptr)
-    return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const auto number = static_cast<uint32_t>(request.param[1] & 0xFF);
   if (number > kCardNumberMax || cards->mark != RDAX_CONTACTLESS_MARK || cards->typeBCount == 0)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   // The input is read before the output is touched: a caller may pass one
   // record as both.
   const uint32_t inputLength = input != nullptr ? input->length : 0;
   outputRecord->length = 0;
   const RDAX_CONTACTLESS_CARD* card = FindCard(*cards, RDAX_CARD_TYPEB, number);
-  if (card == nullptr) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (card == nullptr) return StoreArgumentError(request, RDAX_E_PARAMETER);
   if (attribute != nullptr && !AttributeValid(*attribute))
-    return RefuseArgument(request, RDAX_E_PARAMETER);
-  if (inputLength > kSelectDataMax) return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
+  if (inputLength > kSelectDataMax) return StoreArgumentError(request, RDAX_E_PARAMETER);
 
   uint8_t command[18 + kSelectDataMax] = {'C', 'n', '3', kSelect};
   std::memcpy(command + 6, card->id, 4);
@@ -272,14 +274,14 @@ uint32_t HandleTypeBCommunication(const RdaxRequest& request) {
   const auto* input = reinterpret_cast<const RdaxChipData*>(request.param[2]);
   auto* outputRecord = reinterpret_cast<RdaxChipData*>(request.param[3]);
   if (cards == nullptr || input == nullptr || outputRecord == nullptr)
-    return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+    return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const auto number = static_cast<uint32_t>(request.param[1] & 0xFF);
   if (number > kCardNumberMax || cards->mark != RDAX_CONTACTLESS_MARK || cards->typeBCount == 0)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const uint32_t inputLength = input->length;
   outputRecord->length = 0;
   if (inputLength == 0 || inputLength > RDAX_CHIP_DATA_MAX)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
 
   uint8_t command[kTypeBCommandCapacity] = {'C', 'n', '3'};
   const uint8_t* next = input->data;

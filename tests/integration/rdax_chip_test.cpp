@@ -53,7 +53,7 @@ TEST_P(ChipOnSim, AColdResetDeliversTheProtocolAndTheAnswerToReset) {
   ASSERT_EQ(RDAX_ActivateICC(handle_, RDAX_RESET_COLD, &atr, nullptr), RDAX_OK);
   EXPECT_EQ(Commands().back(), "CG10");
   EXPECT_EQ(atr.kind, RDAX_CHIPIO_PROTOCOL_T0);
-  EXPECT_EQ(Hex(Bytes(atr, atr.length)), "3B6800000073C84013009000");
+  EXPECT_EQ(HexBytes(Bytes(atr, atr.length)), "3B6800000073C84013009000");
   EXPECT_EQ(Get("ChipContact"), "powered");
 
   ASSERT_EQ(RDAX_ActivateICC(handle_, RDAX_RESET_WARM, &atr, nullptr), RDAX_OK);
@@ -73,7 +73,7 @@ TEST_P(ChipOnSim, AnAnswerToResetFlaggedIrregularIsStillDeliveredWithProtocolUnk
   EXPECT_EQ(RDAX_ActivateICC(handle_, RDAX_RESET_COLD, &atr, nullptr), RDAX_W_ICC_ATR_87);
   EXPECT_EQ(Answers().back().substr(0, 5), "NG187");
   EXPECT_EQ(atr.kind, RDAX_CHIPIO_PROTOCOL_UNKNOWN);
-  EXPECT_EQ(Hex(Bytes(atr, atr.length)), "3BFF1300");
+  EXPECT_EQ(HexBytes(Bytes(atr, atr.length)), "3BFF1300");
 }
 
 TEST_P(ChipOnSim, ArgumentsOutOfRangeAreRefusedUnsentAndStored) {
@@ -116,20 +116,20 @@ TEST_P(ChipOnSim, T1InputGoesOutIn353ByteBlocksWhileTheReaderAsksForMore) {
   // The card does not know the command's class: its status word is the
   // whole answer.
   EXPECT_EQ(output.kind, RDAX_CHIPIO_PROTOCOL_T1);
-  EXPECT_EQ(Hex(Bytes(output, output.length)), "6E00");
+  EXPECT_EQ(HexBytes(Bytes(output, output.length)), "6E00");
 }
 
 TEST_P(ChipOnSim, ReplyPartsAreAppendedUntilTheLastPart) {
   PowerT1Chip();
   const std::string record = Pattern(600, 3);
-  Set("ChipRecords", "1.1=" + Hex(record));
+  Set("ChipRecords", "1.1=" + HexBytes(record));
   Set("ChainPartSize", "256");
   const RdaxChipData input = Data(RDAX_CHIPIO_PROTOCOL_T1, std::string("\x00\xB2\x01\x0C\x00", 5));
   RdaxChipData output{};
   ASSERT_EQ(RDAX_CommunicateICC(handle_, &input, &output, nullptr), RDAX_OK);
   ASSERT_EQ(output.length, 602u);
   EXPECT_EQ(Bytes(output, 600), record);
-  EXPECT_EQ(Hex(Bytes(output, 602).substr(600)), "9000");
+  EXPECT_EQ(HexBytes(Bytes(output, 602).substr(600)), "9000");
 
   const auto sent = Commands();
   EXPECT_EQ(sent[sent.size() - 3].substr(0, 3), "CF1");
@@ -145,7 +145,7 @@ TEST_P(ChipOnSim, AReplyLongerThanTheOutputReportsItsLengthAndKeepsTheFirst2048B
   PowerT1Chip();
   // Longer than one serial frame can carry, so the reader chains it.
   const std::string answer = Pattern(3000, 5) + std::string("\x90\x00", 2);
-  Set("ChipApduTable", "80CA9F7F00=" + Hex(answer));
+  Set("ChipApduTable", "80CA9F7F00=" + HexBytes(answer));
   Set("ChainPartSize", "1000");
   const RdaxChipData input = Data(RDAX_CHIPIO_PROTOCOL_T1, std::string("\x80\xCA\x9F\x7F\x00", 5));
   RdaxChipData output{};
@@ -157,10 +157,10 @@ TEST_P(ChipOnSim, AReplyLongerThanTheOutputReportsItsLengthAndKeepsTheFirst2048B
 
 TEST_P(ChipOnSim, AReaderThatNeverEndsItsReplyIsStoppedWithAFaultyReply) {
   PowerT1Chip();
-  Set("ChipApduTable", "00CA000000=" + Hex(Pattern(300)) + "9000");
+  Set("ChipApduTable", "00CA000000=" + HexBytes(Pattern(300)) + "9000");
   Set("ChainPartSize", "256");
   // From the first fetch on the reader says "more" for ever.
-  sim_.Control({"fault", reader(), "reply", "data=" + Hex("PF321AB"), "cmd=F3", "count=1000"});
+  sim_.Control({"fault", reader(), "reply", "data=" + HexBytes("PF321AB"), "cmd=F3", "count=1000"});
   const RdaxChipData input = Data(RDAX_CHIPIO_PROTOCOL_T1, std::string("\x00\xCA\x00\x00\x00", 5));
   RdaxChipData output{};
   EXPECT_EQ(RDAX_CommunicateICC(handle_, &input, &output, nullptr), RDAX_E_FAULTY_REPLY);
@@ -182,10 +182,10 @@ TEST_P(ChipOnSim, T0AnswersComeWithTheirLengthAndGetResponseFetchesAnnouncedData
   RdaxChipData output{};
   ASSERT_EQ(RDAX_CommunicateICC(handle_, &select, &output, nullptr), RDAX_OK);
   EXPECT_EQ(Commands().back(), "CF0" + std::string(reinterpret_cast<const char*>(select.data), 12));
-  EXPECT_EQ(Hex(Bytes(output, output.length)), "610B");
+  EXPECT_EQ(HexBytes(Bytes(output, output.length)), "610B");
   const RdaxChipData get = Data(RDAX_CHIPIO_PROTOCOL_T0, std::string("\x00\xC0\x00\x00\x0B", 5));
   ASSERT_EQ(RDAX_CommunicateICC(handle_, &get, &output, nullptr), RDAX_OK);
-  EXPECT_EQ(Hex(Bytes(output, output.length)), "6F0A8407A00000000410109000");
+  EXPECT_EQ(HexBytes(Bytes(output, output.length)), "6F0A8407A00000000410109000");
 }
 
 TEST_P(ChipOnSim, SamStatusIsPresentOrOtherAndARefusalShowsAsStatusFour) {
@@ -208,12 +208,12 @@ TEST_P(ChipOnSim, SamChainsRunWith52And51And50BehindTheSlotDigit) {
   Set("ChainPartSize", "300");
   const std::string answer = Pattern(500, 9) + std::string("\x90\x00", 2);
   const std::string apdu = Pattern(800, 2);
-  Set("SamApduTable", Hex(apdu) + "=" + Hex(answer));
+  Set("SamApduTable", HexBytes(apdu) + "=" + HexBytes(answer));
   RdaxChipData atr{};
   ASSERT_EQ(RDAX_ActivateSAM(handle_, 3, RDAX_RESET_WARM, &atr, nullptr), RDAX_OK);
   EXPECT_EQ(Commands().back(), "Ce430");
   EXPECT_EQ(atr.kind, RDAX_CHIPIO_PROTOCOL_T1);
-  EXPECT_EQ(Hex(Bytes(atr, atr.length)), "3B021450");
+  EXPECT_EQ(HexBytes(Bytes(atr, atr.length)), "3B021450");
 
   const RdaxChipData input = Data(RDAX_CHIPIO_PROTOCOL_T1, apdu);
   RdaxChipData output{};
@@ -254,7 +254,7 @@ TEST_P(ChipOnSim, WrongVerificationDataCountsDownAndLocksTheMemoryCard) {
   ASSERT_EQ(RDAX_CommunicateMemoryCard(handle_, &write, &output, nullptr), RDAX_OK);
   const RdaxChipData read = Data(0, std::string("\x30\x00\x20\x02", 4));
   ASSERT_EQ(RDAX_CommunicateMemoryCard(handle_, &read, &output, nullptr), RDAX_OK);
-  EXPECT_EQ(Hex(Bytes(output, output.length)), "AABB");
+  EXPECT_EQ(HexBytes(Bytes(output, output.length)), "AABB");
 
   for (int i = 0; i < 3; ++i) EXPECT_NE(RDAX_VerifyMemoryCard(handle_, &wrong, nullptr), RDAX_OK);
   EXPECT_NE(Get("MemoryCard").find("tries=0"), std::string::npos);

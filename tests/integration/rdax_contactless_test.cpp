@@ -30,7 +30,7 @@ class ContactlessOnSim : public RdaxOnSim {
   }
   std::vector<std::string> Commands() { return WireMessages(sim_, reader(), "CMD"); }
   std::string Id(const RDAX_CONTACTLESS_CARD& card) {
-    return Hex(std::string(reinterpret_cast<const char*>(card.id), 4));
+    return HexBytes(std::string(reinterpret_cast<const char*>(card.id), 4));
   }
 
   RdaxContactlessCards cards_;
@@ -48,9 +48,9 @@ TEST_P(ContactlessOnSim, ATypeBBlockThenAMifareBlockFillTheRecordInReplyOrder) {
   EXPECT_EQ(cards_.otherCount, 0);
   EXPECT_EQ(cards_.card[0].type, RDAX_CARD_TYPEB);
   EXPECT_EQ(Id(cards_.card[0]), "11223344");
-  EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(cards_.card[0].applicationData), 4)),
+  EXPECT_EQ(HexBytes(std::string(reinterpret_cast<const char*>(cards_.card[0].applicationData), 4)),
             "55667788");
-  EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(cards_.card[0].protocolInfo), 3)),
+  EXPECT_EQ(HexBytes(std::string(reinterpret_cast<const char*>(cards_.card[0].protocolInfo), 3)),
             "81A1B1");
   EXPECT_EQ(cards_.card[1].type, RDAX_CARD_MIFARE);
   EXPECT_EQ(Id(cards_.card[1]), "CAFE0001");
@@ -95,7 +95,7 @@ TEST_P(ContactlessOnSim, CardNumberOnePicksTheSecondMifareCardPastATypeBCard) {
   uint8_t block[16] = {};
   ASSERT_EQ(RDAX_MifareRead(handle_, &cards_, 1, 5, block, nullptr), RDAX_OK);
   EXPECT_EQ(Commands().back(), std::string("Cn2\x01\x05", 5));
-  EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(block), 16)),
+  EXPECT_EQ(HexBytes(std::string(reinterpret_cast<const char*>(block), 16)),
             "00112233445566778899AABBCCDDEEFF");
 
   const uint8_t written[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -138,7 +138,7 @@ TEST_P(ContactlessOnSim, TypeBSelectionCarriesTheAttributeParameterBytes) {
   ASSERT_EQ(RDAX_TypeBAttribute(handle_, &cards_, 0, &attribute, &input, &output, nullptr),
             RDAX_OK);
   // n = 12 + 2; TR0 2, TR1 1, no EOF: 0x98; bit rates 3 and 1, frame 8: 0xD8.
-  EXPECT_EQ(Hex(Commands().back()),
+  EXPECT_EQ(HexBytes(Commands().back()),
             "436E33"
             "00"
             "000E"
@@ -146,12 +146,12 @@ TEST_P(ContactlessOnSim, TypeBSelectionCarriesTheAttributeParameterBytes) {
             "55667788"
             "98D8010F"
             "ABCD");
-  EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(output.data), output.length)), "10");
+  EXPECT_EQ(HexBytes(std::string(reinterpret_cast<const char*>(output.data), output.length)), "10");
 
   // Without attributes but with data the parameters are fixed; without
   // either the command ends after the card's identity.
   ASSERT_EQ(RDAX_TypeBAttribute(handle_, &cards_, 0, nullptr, &input, &output, nullptr), RDAX_OK);
-  EXPECT_EQ(Hex(Commands().back()),
+  EXPECT_EQ(HexBytes(Commands().back()),
             "436E33"
             "00"
             "000E"
@@ -160,7 +160,7 @@ TEST_P(ContactlessOnSim, TypeBSelectionCarriesTheAttributeParameterBytes) {
             "00800100"
             "ABCD");
   ASSERT_EQ(RDAX_TypeBAttribute(handle_, &cards_, 0, nullptr, nullptr, &output, nullptr), RDAX_OK);
-  EXPECT_EQ(Hex(Commands().back()),
+  EXPECT_EQ(HexBytes(Commands().back()),
             "436E33"
             "00"
             "0008"
@@ -185,7 +185,7 @@ TEST_P(ContactlessOnSim, TypeBExchangeSends360ByteBlocksAndGathersTheChainedAnsw
   Set("ChainPartSize", "256");
   const std::string apdu = Pattern(800, 4);
   const std::string answer = Pattern(600, 6) + std::string("\x90\x00", 2);
-  Set("TypeBApduTable", Hex(apdu) + "=" + Hex(answer));
+  Set("TypeBApduTable", HexBytes(apdu) + "=" + HexBytes(answer));
   ASSERT_EQ(RDAX_ActivateContactless(handle_, RDAX_CONTACTLESS_TYPEB, 1, &cards_, nullptr),
             RDAX_OK);
   RdaxChipData output{};
@@ -212,7 +212,7 @@ TEST_P(ContactlessOnSim, AnEndlessTypeBChainFromAFaultyReaderEndsCleanly) {
   ASSERT_EQ(RDAX_ActivateContactless(handle_, RDAX_CONTACTLESS_TYPEB, 1, &cards_, nullptr),
             RDAX_OK);
   // Every answer claims more to come, with a length beyond what it carries.
-  sim_.Control({"fault", reader(), "reply", "data=" + Hex(std::string("Pn300710FFFF\x01", 13)),
+  sim_.Control({"fault", reader(), "reply", "data=" + HexBytes(std::string("Pn300710FFFF\x01", 13)),
                 "cmd=n3", "count=1000"});
   RdaxChipData input{};
   input.length = 4;

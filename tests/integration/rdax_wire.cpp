@@ -24,7 +24,7 @@ std::vector<std::string> WireMessages(const sequorsim::SimReader& sim, const std
   return messages;
 }
 
-std::string Hex(const std::string& bytes) {
+std::string HexBytes(const std::string& bytes) {
   std::string hex;
   char two[3];
   for (unsigned char c : bytes) {

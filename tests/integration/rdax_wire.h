@@ -17,7 +17,7 @@ std::vector<std::string> WireMessages(const sequorsim::SimReader& sim, const std
                                       const std::string& kind);
 
 // Bytes as upper-case hexadecimal, for control commands and messages.
-std::string Hex(const std::string& bytes);
+std::string HexBytes(const std::string& bytes);
 
 // `count` bytes of a pattern that differs from block to block.
 std::string Pattern(size_t count, uint8_t seed = 1);
