@@ -19,9 +19,6 @@ uint32_t NotOffered(const RdaxRequest&) {
 
 constexpr std::array<Handler, kOperationCount> BuildTable() {
   std::array<Handler, kOperationCount> table{};
-  table[kOpSendCommand] = &HandleSendCommand;
-  table[kOpNothing] = &DoNothing;
-  table[kOpNotOffered] = &NotOffered;
   // Chip cards.
   table[10] = &HandleActivateIcc;
   table[11] = &HandleDeactivateIcc;
@@ -42,6 +39,9 @@ constexpr std::array<Handler, kOperationCount> BuildTable() {
   table[46] = &HandleMifareWrite;
   table[47] = &HandleTypeBAttribute;
   table[49] = &HandleTypeBCommunication;
+  table[kOpSendCommand] = &HandleSendCommand;
+  table[kOpNothing] = &DoNothing;
+  table[kOpNotOffered] = &NotOffered;
   return table;
 }
 

@@ -5,11 +5,6 @@
 
 namespace q7m::rdax {
 
-// Operation 0, the raw pass-through: parameter 1 the command copy, 2 its
-// length, 3 the send time limit, 4 the response buffer, 5 its size, 6 the
-// length pointer, 7 the receive time limit.
-uint32_t HandleSendCommand(const RdaxRequest& request);
-
 // Chip cards (chip_handlers.cpp), operations 10 to 20.
 uint32_t HandleActivateIcc(const RdaxRequest& request);
 uint32_t HandleDeactivateIcc(const RdaxRequest& request);
@@ -31,5 +26,10 @@ uint32_t HandleMifareRead(const RdaxRequest& request);
 uint32_t HandleMifareWrite(const RdaxRequest& request);
 uint32_t HandleTypeBAttribute(const RdaxRequest& request);
 uint32_t HandleTypeBCommunication(const RdaxRequest& request);
+
+// Operation 0, the raw pass-through: parameter 1 the command copy, 2 its
+// length, 3 the send time limit, 4 the response buffer, 5 its size, 6 the
+// length pointer, 7 the receive time limit.
+uint32_t HandleSendCommand(const RdaxRequest& request);
 
 }  // namespace q7m::rdax
