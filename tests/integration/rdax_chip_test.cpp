@@ -63,6 +63,21 @@ TEST_P(ChipOnSim, AColdResetDeliversTheProtocolAndTheAnswerToReset) {
   EXPECT_EQ(Get("ChipContact"), "released");
 }
 
+TEST_P(ChipOnSim, AnAsynchronousExchangeFillsTheOutputBeforeItsEventIsSignalled) {
+  PowerT1Chip();
+  Set("ChipRecords", "1.1=" + HexBytes(Pattern(400, 8)));
+  const RdaxChipData input = Data(RDAX_CHIPIO_PROTOCOL_T1, std::string("\x00\xB2\x01\x0C\x00", 5));
+  RdaxChipData output{};
+  Q7M_HANDLE done = Q7M_CreateEvent(1, 0, nullptr);
+  ASSERT_NE(done, nullptr);
+  ASSERT_EQ(RDAX_CommunicateICC(handle_, &input, &output, done), RDAX_I_ASYNC_STARTED);
+  ASSERT_EQ(Q7M_WaitForSingleObject(done, 30000), Q7M_WAIT_OBJECT_0);
+  EXPECT_EQ(RDAX_GetResult(handle_), RDAX_OK);
+  ASSERT_EQ(output.length, 402u);
+  EXPECT_EQ(Bytes(output, 400), Pattern(400, 8));
+  Q7M_CloseHandle(done);
+}
+
 TEST_P(ChipOnSim, AnAnswerToResetFlaggedIrregularIsStillDeliveredWithProtocolUnknown) {
   Set("CardPosition", "inside");
   Set("ChipProtocol", "T1");
