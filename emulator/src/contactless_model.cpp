@@ -28,8 +28,7 @@ bool IsZero(const std::array<uint8_t, kMifareBlockSize>& block) {
   return true;
 }
 
-// A fresh Mifare card: transport keys, the identifier and its check byte in
-// block 0, and each sector trailer holding its keys.
+// A fresh Mifare card: transport keys and empty blocks.
 void InitMifare(FieldCard* card) {
   for (auto& key : card->keyA) key.fill(0xFF);
   for (auto& key : card->keyB) key.fill(0xFF);
@@ -156,11 +155,9 @@ std::string ParseFieldCard(std::string_view text, FieldCard* out) {
       if (!DecodeFixed(value, &keys[index])) return std::string(name) + ": 6 bytes in hexadecimal";
     }
   }
-  if (mifare) {
-    // Blocks given for block 0 or a trailer are kept only where they do not
-    // contradict the identifier and keys.
-    FinishMifare(&card);
-  }
+  // Block 0 begins with the identifier and its check byte and each trailer
+  // holds its sector's keys, whatever block.N said for them.
+  if (mifare) FinishMifare(&card);
   *out = card;
   return {};
 }
