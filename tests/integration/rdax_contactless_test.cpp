@@ -60,6 +60,24 @@ TEST_P(ContactlessOnSim, ATypeBBlockThenAMifareBlockFillTheRecordInReplyOrder) {
   EXPECT_EQ(Get("ContactlessField"), "off");
 }
 
+TEST_P(ContactlessOnSim, CountsBeyondTheBlocksThatArrivedWriteOnlyWholeBlocks) {
+  // The reader claims 99 cards of each kind but sends one block and a half.
+  std::string block(17, '\0');
+  block[0] = 1;
+  block[5] = '\x42';
+  const std::string reply = "Pn00000999999" + block + block.substr(0, 9);
+  sim_.Control({"fault", reader(), "reply", "data=" + HexBytes(reply), "cmd=n0"});
+  cards_.card[1].type = 77;
+  cards_.card[98].type = 77;
+  ASSERT_EQ(RDAX_ActivateContactless(handle_, RDAX_CONTACTLESS_MIFARE, 1, &cards_, nullptr),
+            RDAX_OK);
+  EXPECT_EQ(cards_.mifareCount, 99);
+  EXPECT_EQ(cards_.card[0].type, RDAX_CARD_MIFARE);
+  EXPECT_EQ(cards_.card[0].id[0], 0x42);
+  EXPECT_EQ(cards_.card[1].type, 77u);
+  EXPECT_EQ(cards_.card[98].type, 77u);
+}
+
 TEST_P(ContactlessOnSim, ABadRecordOrArgumentIsRefusedUnsent) {
   const size_t before = Commands().size();
   RdaxContactlessCards unmarked{};
