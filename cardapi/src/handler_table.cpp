@@ -19,6 +19,26 @@ uint32_t NotOffered(const RdaxRequest&) {
 
 constexpr std::array<Handler, kOperationCount> BuildTable() {
   std::array<Handler, kOperationCount> table{};
+  // Chip cards.
+  table[10] = &HandleActivateIcc;
+  table[11] = &HandleDeactivateIcc;
+  table[12] = &HandleCommunicateIcc;
+  table[13] = &HandleActivateSam;
+  table[14] = &HandleDeactivateSam;
+  table[15] = &HandleCommunicateSam;
+  table[16] = &HandleGetSamStatus;
+  table[17] = &HandleActivateMemoryCard;
+  table[18] = &HandleDeactivateMemoryCard;
+  table[19] = &HandleCommunicateMemoryCard;
+  table[20] = &HandleVerifyMemoryCard;
+  // Contactless cards.
+  table[42] = &HandleDeactivateContactless;
+  table[43] = &HandleActivateContactless;
+  table[44] = &HandleMifareAuthenticate;
+  table[45] = &HandleMifareRead;
+  table[46] = &HandleMifareWrite;
+  table[47] = &HandleTypeBAttribute;
+  table[49] = &HandleTypeBCommunication;
   table[kOpSendCommand] = &HandleSendCommand;
   table[kOpNothing] = &DoNothing;
   table[kOpNotOffered] = &NotOffered;

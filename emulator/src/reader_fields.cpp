@@ -378,6 +378,8 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
          [s] { return std::to_string(s->Counter(ReaderCounter::kResets)); });
   t->Add("Cancels", "cancels received: counter 15 (read-only here)",
          [s] { return std::to_string(s->Counter(ReaderCounter::kCancels)); });
+  AddChipFields(s, t);
+  AddContactlessFields(s, t);
 }
 
 }  // namespace q7msim

@@ -17,6 +17,8 @@
 #include "card_slot.h"
 #include "download_state.h"
 #include "security_state.h"
+#include "chip_model.h"
+#include "contactless_model.h"
 
 namespace q7msim {
 
@@ -128,6 +130,10 @@ struct ReaderState {
 
   SecurityState security;  // security_commands.cpp
   DownloadState download;  // download_commands.cpp
+  // The chip card's chip, the SAMs and a memory card (chip family), and the
+  // contactless field with its cards (contactless family).
+  ChipSide chipSide;
+  ContactlessSide contactlessSide;
 
   // The error codes the reader answers with for a command it does not know
   // and for parameters it refuses.

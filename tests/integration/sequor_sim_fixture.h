@@ -33,6 +33,7 @@ class SimReader {
   bool WaitForLog(const std::string& needle, std::chrono::milliseconds limit = 10s) const {
     return sim_.WaitForLog(needle, limit);
   }
+  // The emulator process itself (its wire log lines, counters).
   const q7mtest::SimProcess& process() const { return sim_; }
   q7mtest::SimProcess& process() { return sim_; }
 

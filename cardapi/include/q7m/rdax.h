@@ -226,9 +226,11 @@ typedef struct RdaxChipData {
   uint8_t data[RDAX_CHIP_DATA_MAX];
 } RdaxChipData;
 
-/* Contactless cards found by RDAX_ActivateContactless. */
+/* Contactless cards found by RDAX_ActivateContactless: a record of 1988
+ * bytes (its mark) with room for 99 card entries. Cards beyond the 99th are
+ * counted but not recorded. */
 #define RDAX_CONTACTLESS_MARK 1988u
-#define RDAX_CONTACTLESS_MAX_CARDS 100u
+#define RDAX_CONTACTLESS_MAX_CARDS 99u
 typedef struct RDAX_CONTACTLESS_CARD {
   uint32_t type; /* RDAX_CARD_* */
   uint8_t id[4];
@@ -471,7 +473,10 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_DeactivateICC(const RDAX* handle, Q7M_HANDLE co
  * below); input->kind RDAX_CHIPIO_PROTOCOL_T0 or _T1, input->length at most
  * RDAX_CHIP_DATA_MAX (else RDAX_E_PARAMETER). output->length is the length
  * of the card's answer; its data is cut to RDAX_CHIP_DATA_MAX.
- * RDAX_E_NULL_ARGUMENT (input, output). */
+ * RDAX_E_NULL_ARGUMENT (input, output). A T=1 answer comes in parts; a
+ * reader still sending parts after 64 of them is faulty: RDAX_E_FAULTY_REPLY,
+ * *output holding what arrived (the same for RDAX_CommunicateSAM and
+ * RDAX_TypeBCommunication). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_CommunicateICC(const RDAX* handle, const RdaxChipData* input,
                                                 RdaxChipData* output,
                                                 Q7M_HANDLE completionEvent);
@@ -635,7 +640,8 @@ static_assert(sizeof(RdaxChipData) == 2056 && offsetof(RdaxChipData, data) == 8)
 static_assert(sizeof(RDAX_CONTACTLESS_CARD) == 20 &&
               offsetof(RDAX_CONTACTLESS_CARD, protocolInfo) == 12);
 static_assert(offsetof(RdaxContactlessCards, card) == 8 &&
-              sizeof(RdaxContactlessCards) == 8 + 20 * RDAX_CONTACTLESS_MAX_CARDS);
+              sizeof(RdaxContactlessCards) == 8 + 20 * RDAX_CONTACTLESS_MAX_CARDS &&
+              sizeof(RdaxContactlessCards) == RDAX_CONTACTLESS_MARK);
 static_assert(sizeof(RDAX_TYPEB_ATTRIBUTE) == RDAX_TYPEB_ATTRIBUTE_MARK &&
               offsetof(RDAX_TYPEB_ATTRIBUTE, tr0) == 12 &&
               offsetof(RDAX_TYPEB_ATTRIBUTE, maxFrameSizeCode) == 15 &&
