@@ -90,6 +90,21 @@ typedef void* Q7M_HANDLE;
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetLastError(void);
 Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code);
 
+/* ---- named objects ----
+ * Mutexes, events and file mappings with a name live in one machine-wide
+ * namespace (a directory, /dev/shm/q7m unless Q7M_OBJECT_DIR names
+ * another; files mode 0660). Create-or-open reports an existing object with
+ * Q7M_ERROR_ALREADY_EXISTS; an object vanishes when its last handle in any
+ * process closes, or its last holding process dies (kill -9 included); a
+ * mutex whose owner ends is abandoned. What they cost: an object is one
+ * file whose flocks are the only coordination between processes (no
+ * namespace-wide lock). A second handle to an object this process has open
+ * is a table lookup. A closed mutex keeps its descriptor and mapping in the
+ * process (a few per process, without any lock on the file), so opening or
+ * re-creating it again costs three flock/fstat calls, and closing it one or
+ * two: less than opening and closing a file. docs/platform.md tells the
+ * protocol. */
+
 /* ---- events ----
  * name null or empty: an unnamed event private to the process. A named
  * event is created or opened in the machine-wide namespace; when it existed
