@@ -311,10 +311,10 @@ void CloseObjectFile(const NamespaceLock& lock, int fd, const std::string& fileN
 
 void CloseAndKeepObjectFile(const NamespaceLock& lock, int fd, const std::string& fileName,
                             ObjectPage* page) {
-  // Succeeds only for the last holder in the machine; it gives the flock
-  // straight back, leaving the file as a leftover nobody holds. A failed
-  // conversion has already dropped our shared flock.
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) flock(fd, LOCK_UN);
+  // Whether or not we were the last holder, all there is to do is to let go
+  // of our flock: without holders the file is a leftover, which every open
+  // treats as absent (and an open-only call removes).
+  flock(fd, LOCK_UN);
   Namespace& ns = TheNamespace();
   KeptFile older;
   // A second object of one name exists only while the first one dies.
