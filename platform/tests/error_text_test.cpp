@@ -2,10 +2,13 @@
 // text, and the buffer rules hold.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <string>
 
-#include "q7m/platform.h"
+#include "q7m/platform_sys.h"
 
 namespace {
 
@@ -75,6 +78,27 @@ TEST(ErrorTextTest, EveryNumberTheStackReportsHasAText) {
   EXPECT_EQ(Text(Q7M_ERROR_OPERATION_ABORTED),
             "The I/O operation has been aborted because of either a thread exit or an "
             "application request.");
+}
+
+TEST(ErrorTextTest, EveryNumberThePlatformHeaderNamesAndEveryErrnoTranslationHasAText) {
+  // The header is the one list the libraries take their numbers from.
+  std::ifstream header(Q7M_PLATFORM_HEADER);
+  ASSERT_TRUE(header.good()) << Q7M_PLATFORM_HEADER;
+  const std::regex define(R"(#define (Q7M_ERROR_\w+) (\d+)u)");
+  int named = 0;
+  for (std::string line; std::getline(header, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, define)) continue;
+    ++named;
+    EXPECT_FALSE(Text(static_cast<uint32_t>(std::stoul(m[2].str()))).empty()) << m[1];
+  }
+  EXPECT_GT(named, 40);
+  for (int err = 0; err < 134; ++err) {
+    const uint32_t code = Q7M_Win32ErrorFromErrno(err);
+    EXPECT_FALSE(Text(code).empty()) << "errno " << err << " gives " << code;
+  }
+  EXPECT_EQ(Text(Q7M_ERROR_TOO_MANY_TCBS), "Cannot create another thread.");
+  EXPECT_EQ(Text(Q7M_ERROR_BAD_DEVICE), "The specified device name is invalid.");
 }
 
 TEST(ErrorTextTest, ShortBufferCutsUnknownNumberFails) {

@@ -40,7 +40,9 @@ typedef void* Q7M_HANDLE;
 #define Q7M_WAIT_FAILED 0xFFFFFFFFu
 #define Q7M_MAXIMUM_WAIT_OBJECTS 64u
 
-/* Last-error values, Win32 numbering (the subset the stack reports). */
+/* Last-error values, Win32 numbering (the subset the stack reports). Every
+ * library names the numbers it reports from this list, and each of them has
+ * its text in Q7M_FormatMessage. */
 #define Q7M_ERROR_SUCCESS 0u
 #define Q7M_ERROR_INVALID_FUNCTION 1u
 #define Q7M_ERROR_FILE_NOT_FOUND 2u
@@ -49,6 +51,7 @@ typedef void* Q7M_HANDLE;
 #define Q7M_ERROR_ACCESS_DENIED 5u
 #define Q7M_ERROR_INVALID_HANDLE 6u
 #define Q7M_ERROR_NOT_ENOUGH_MEMORY 8u
+#define Q7M_ERROR_INVALID_ACCESS 12u
 #define Q7M_ERROR_INVALID_DATA 13u
 #define Q7M_ERROR_OUTOFMEMORY 14u
 #define Q7M_ERROR_NOT_READY 21u
@@ -68,6 +71,7 @@ typedef void* Q7M_HANDLE;
 #define Q7M_ERROR_INVALID_NAME 123u
 #define Q7M_ERROR_MOD_NOT_FOUND 126u
 #define Q7M_ERROR_PROC_NOT_FOUND 127u
+#define Q7M_ERROR_TOO_MANY_TCBS 155u
 #define Q7M_ERROR_BUSY 170u
 #define Q7M_ERROR_ALREADY_EXISTS 183u
 #define Q7M_ERROR_FILENAME_EXCED_RANGE 206u
@@ -83,6 +87,7 @@ typedef void* Q7M_HANDLE;
 #define Q7M_ERROR_BADKEY 1010u
 #define Q7M_ERROR_DEVICE_NOT_CONNECTED 1167u
 #define Q7M_ERROR_NOT_FOUND 1168u
+#define Q7M_ERROR_BAD_DEVICE 1200u
 #define Q7M_ERROR_INVALID_WINDOW_HANDLE 1400u
 #define Q7M_ERROR_TIMEOUT 1460u
 
