@@ -130,6 +130,17 @@ void GiveUpKeptFile(int dirFd, const KeptFile& k) {
   close(k.fd);
 }
 
+// At exit the kept files go, and with them the leftovers nobody holds, so a
+// process that ends normally leaves no files behind. A thread still inside a
+// namespace call keeps them (they are leftovers, harmless to the protocol).
+void GiveUpKeptFilesAtExit() {
+  Namespace& ns = TheNamespace();
+  if (!ns.mutex.try_lock()) return;
+  for (const KeptFile& k : ns.kept) GiveUpKeptFile(ns.dirFd, k);
+  ns.kept.clear();
+  ns.mutex.unlock();
+}
+
 // Takes the kept file of `fileName` out of the list; false when none.
 bool TakeKeptFile(Namespace& ns, const std::string& fileName, KeptFile* taken) {
   for (auto it = ns.kept.begin(); it != ns.kept.end(); ++it) {
@@ -144,59 +155,9 @@ bool TakeKeptFile(Namespace& ns, const std::string& fileName, KeptFile* taken) {
 
 enum class Step { kDone, kFailed, kStartOver };
 
-// The flock step of an open (see the header). `fd` is closed unless kDone.
-Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int fd,
-                    ObjectFile* file) {
+// The end of an open that holds the shared flock.
+Step Held(int fd, ObjectFile* file) {
   struct stat st;
-  if (FlockRetryingInterrupts(fd, LOCK_EX | LOCK_NB) == 0) {
-    // Nobody holds the file: new, a leftover, or removed a moment ago.
-    if (fstat(fd, &st) != 0) {
-      Q7M_SetLastErrorFromErrno();
-    } else if (!S_ISREG(st.st_mode)) {
-      Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
-    } else if (st.st_nlink == 0) {
-      close(fd);
-      return Step::kStartOver;
-    } else if (!mayCreate) {
-      // Left behind by processes that were killed (or by a creator that
-      // has not locked it yet, which then starts over): the object is gone.
-      // Holding the exclusive flock of the linked file, the name is ours to
-      // remove.
-      RemoveObjectFiles(dirFd, fileName, true);
-      Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
-    } else {
-      file->fd = fd;
-      file->fresh = true;
-      file->size = st.st_size;
-      return Step::kDone;
-    }
-    close(fd);
-    return Step::kFailed;
-  }
-  if (errno != EWOULDBLOCK) {
-    Q7M_SetLastErrorFromErrno();
-    close(fd);
-    return Step::kFailed;
-  }
-  // Held by others.
-  if (FlockRetryingInterrupts(fd, LOCK_SH | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) {
-      Q7M_SetLastErrorFromErrno();
-      close(fd);
-      return Step::kFailed;
-    }
-    // Someone holds it exclusively for a moment: a creator filling it in or
-    // a closer removing it. A removed file is not waited for.
-    if (fstat(fd, &st) != 0 || st.st_nlink == 0) {
-      close(fd);
-      return Step::kStartOver;
-    }
-    if (FlockRetryingInterrupts(fd, LOCK_SH) != 0) {
-      Q7M_SetLastErrorFromErrno();
-      close(fd);
-      return Step::kFailed;
-    }
-  }
   if (fstat(fd, &st) != 0) {
     Q7M_SetLastErrorFromErrno();
     close(fd);
@@ -215,6 +176,57 @@ Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int 
   file->fresh = false;
   file->size = st.st_size;
   return Step::kDone;
+}
+
+// The flock step of an open (see the header). `fd` is closed unless kDone.
+Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int fd,
+                    ObjectFile* file) {
+  struct stat st;
+  for (bool waited = false;; waited = true) {
+    if (FlockRetryingInterrupts(fd, LOCK_EX | LOCK_NB) == 0) {
+      // Nobody holds the file: new, a leftover, or removed a moment ago.
+      if (fstat(fd, &st) != 0) {
+        Q7M_SetLastErrorFromErrno();
+      } else if (!S_ISREG(st.st_mode)) {
+        Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
+      } else if (st.st_nlink == 0) {
+        close(fd);
+        return Step::kStartOver;
+      } else if (!mayCreate) {
+        // Left behind by processes that were killed (or by a creator that
+        // has not locked it yet, which then starts over): the object is
+        // gone. Holding the exclusive flock of the linked file, the name is
+        // ours to remove.
+        RemoveObjectFiles(dirFd, fileName, true);
+        Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
+      } else {
+        file->fd = fd;
+        file->fresh = true;
+        file->size = st.st_size;
+        return Step::kDone;
+      }
+      close(fd);
+      return Step::kFailed;
+    }
+    if (errno != EWOULDBLOCK) break;
+    // Held by others.
+    if (FlockRetryingInterrupts(fd, LOCK_SH | LOCK_NB) == 0) return Held(fd, file);
+    if (errno != EWOULDBLOCK) break;
+    // Someone holds it exclusively for a moment: a creator filling it in or
+    // a closer removing it. A removed file is not waited for.
+    if (fstat(fd, &st) != 0 || st.st_nlink == 0) {
+      close(fd);
+      return Step::kStartOver;
+    }
+    if (FlockRetryingInterrupts(fd, LOCK_SH) != 0) break;
+    // The holder we waited for may have died half-way, leaving a leftover
+    // nobody else holds: decide once more (a failed conversion keeps
+    // nothing, so the shared flock is then taken anew).
+    if (waited) return Held(fd, file);
+  }
+  Q7M_SetLastErrorFromErrno();
+  close(fd);
+  return Step::kFailed;
 }
 
 }  // namespace
@@ -316,6 +328,8 @@ void CloseAndKeepObjectFile(const NamespaceLock& lock, int fd, const std::string
   // treats as absent (and an open-only call removes).
   flock(fd, LOCK_UN);
   Namespace& ns = TheNamespace();
+  static const bool tidyAtExit = [] { return std::atexit(GiveUpKeptFilesAtExit) == 0; }();
+  (void)tidyAtExit;
   KeptFile older;
   // A second object of one name exists only while the first one dies.
   if (TakeKeptFile(ns, fileName, &older)) GiveUpKeptFile(lock.dirFd(), older);

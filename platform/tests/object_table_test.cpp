@@ -2,6 +2,7 @@
 // last close in either process, a killed last holder, and mutexes a process
 // keeps mapped after closing them.
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -180,6 +181,16 @@ TEST(ObjectTable, ManyMutexesOpenedAndClosedInTurnVanishWithTheirLastHandle) {
   child.WriteLine("end");
   EXPECT_EQ(child.Wait(), 0);
   for (const auto& name : names) EXPECT_EQ(Open(name), kMissing) << name;
+}
+
+TEST(ObjectTable, AProcessThatEndsLeavesNoFilesOfTheMutexesItClosed) {
+  ChildProcess child;
+  ASSERT_TRUE(child.Start("MutexScript", {"ended-tidily"}));
+  ASSERT_TRUE(Ask(child, "create", "new"));
+  ASSERT_TRUE(Ask(child, "close 0", "closed"));
+  child.WriteLine("end");
+  ASSERT_EQ(child.Wait(), 0);
+  EXPECT_NE(access(q7mtest::ObjectFilePath("ended-tidily").c_str(), F_OK), 0);
 }
 
 TEST(ObjectTable, AKeptMutexNameCanBecomeAnObjectOfAnotherKind) {
