@@ -5,6 +5,7 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -33,7 +34,10 @@ struct Target {
 
 class FloorReporter : public benchmark::ConsoleReporter {
  public:
-  explicit FloorReporter(std::vector<Target> targets) : targets_(std::move(targets)) {}
+  // Colours only on a terminal, as the default reporter does.
+  explicit FloorReporter(std::vector<Target> targets)
+      : benchmark::ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Color : OO_None),
+        targets_(std::move(targets)) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
