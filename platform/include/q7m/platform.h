@@ -106,8 +106,9 @@ Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code);
  * namespace-wide lock). A second handle to an object this process has open
  * is a table lookup. A closed mutex keeps its descriptor and mapping in the
  * process (a few per process, without any lock on the file), so opening or
- * re-creating it again costs three flock/fstat calls, and closing it one or
- * two: less than opening and closing a file. docs/platform.md tells the
+ * re-creating it again costs three flock/fstat calls, and closing it one:
+ * less than opening and closing a file (a name this process has not kept
+ * costs the file's creation or opening and its mapping besides). docs/platform.md tells the
  * protocol. */
 
 /* ---- events ----
