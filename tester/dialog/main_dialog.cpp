@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include "api_list.h"
+#include "list_file.h"
 #include "parameter_rows.h"
 
 namespace q7m::rigtool {
@@ -355,6 +356,8 @@ QWidget* MainDialog::BuildLogGroup() {
   log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   log_->setMaximumBlockCount(0);  // no length limit
   log_->setMinimumHeight(220);
+  // The log lines align their values with tabs of eight columns.
+  log_->setTabStopDistance(8 * log_->fontMetrics().horizontalAdvance(' '));
   QPalette palette = log_->palette();
   palette.setColor(QPalette::Base, Qt::white);
   palette.setColor(QPalette::Text, Qt::black);
@@ -465,6 +468,51 @@ void MainDialog::OnOpenDevice() {
     if (com->isChecked()) port = com->text();
   }
   core_.OpenDevice(port.toStdString(), field_->text().toStdString());
+}
+
+void MainDialog::StartWith(const CliOptions& options) {
+  usb_->setChecked(true);
+  for (QRadioButton* com : com_) {
+    if (com->text().toStdString() == options.port) com->setChecked(true);
+  }
+  OnPortChosen();
+  field_->setText(QString::fromStdString(options.field));
+  (options.asynchronous ? asynchronous_ : synchronous_)->setChecked(true);
+  loops_->setText(QString::number(options.loops));
+  errorStop_->setText(QString::number(options.errorStop));
+  logging_->setChecked(options.logging);
+  timeStamps_->setChecked(options.timeStamps);
+  if (!options.logFile.empty()) logName_->setText(QString::fromStdString(options.logFile));
+  CopyFields();
+  if (!options.listFile.empty()) {
+    LoadListFile(options.listFile, core_.list(), *this);
+    for (size_t row : options.rows) {
+      if (row >= 1 && row <= core_.list().Size()) core_.list().Select(row - 1, true);
+    }
+    ShowList();
+  }
+  OnOpenDevice();
+  if (!core_.IsOpen()) return;
+  if (!options.callApi.empty()) {
+    apis_->setCurrentIndex(apis_->findText(QString::fromStdString(options.callApi)));
+    for (size_t i = 0; i < options.callParams.size() && i < boxes4_.size(); ++i) {
+      const QString text = QString::fromStdString(options.callParams[i]);
+      const int entry = boxes4_[i]->findText(text);
+      if (entry >= 0) {
+        boxes4_[i]->setCurrentIndex(entry);
+      } else {
+        boxes4_[i]->setEditText(text);
+      }
+    }
+    OnExecute();
+  } else if (!options.listFile.empty()) {
+    if (options.rows.empty()) {
+      core_.RunAll();
+    } else {
+      core_.RunSelected();
+    }
+    ShowList();
+  }
 }
 
 void MainDialog::OnExecute() {

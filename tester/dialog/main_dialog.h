@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli_options.h"
 #include "dialog_boxes.h"
 #include "rig_core.h"
 #include "tool_ui.h"
@@ -34,6 +35,11 @@ class MainDialog : public QDialog, private ToolUi {
   ~MainDialog() override;
 
   RigCore& core() { return core_; }
+
+  // rigtool started with rigtool-cli's options: fills the fields from
+  // them, loads the list, opens the reader and starts the run or call, as
+  // the engineer would by hand. The window stays open afterwards.
+  void StartWith(const CliOptions& options);
 
   // Escape and the close box end here: the reader is closed and the log
   // appended once, before the window goes.

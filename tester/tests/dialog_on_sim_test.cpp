@@ -202,6 +202,27 @@ TEST_F(DialogOnSim, EscapeClosesTheReaderAndAppendsTheLogToItsFile) {
   EXPECT_EQ(q7mtest::ReadFile(dir_ + "/Q7MDATA.LOG"), text) << "no log entry for the close";
 }
 
+TEST_F(DialogOnSim, StartedWithTheRunnersOptionsTheWindowFillsItsFieldsOpensAndRuns) {
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions(
+      {"--device", "COM3:38400", "--list", WriteList("one.lst", "LogErrorData|started||||\r\n"),
+       "--sync", "--loop", "2", "--no-timestamps"},
+      &options, &error))
+      << error;
+  ui_.dialog().StartWith(options);
+  EXPECT_TRUE(ui_.Get<QRadioButton>("com3")->isChecked());
+  EXPECT_EQ(ui_.Get<QLabel>("fieldLabel")->text(), "Baud Rate:");
+  EXPECT_TRUE(ui_.Get<QRadioButton>("synchronous")->isChecked());
+  EXPECT_EQ(ui_.Get<QLineEdit>("loops")->text(), "2");
+  EXPECT_FALSE(ui_.Get<QCheckBox>("timeStamps")->isChecked());
+  ASSERT_TRUE(ui_.WorkerIdle());
+  EXPECT_TRUE(ui_.dialog().core().IsOpen());
+  EXPECT_EQ(ui_.dialog().core().LastRunEnd(), RunEnd::kListDone);
+  EXPECT_TRUE(
+      ui_.LogShows("Run: 2/2\r\n\r\nCommand  \t: LogErrorData\r\nParameter 1\t: started\r\n"));
+}
+
 TEST_F(DialogOnSim, AWholeRunLogsTheSameTextAsRigtoolCli) {
   const std::string list = WriteList("golden.lst",
                                      "SendCommand|C00|5|5||\r\n"
