@@ -2,6 +2,7 @@
 // shows at start, how choosing an API sets up the rows, the list and log
 // buttons with their files and questions, and a close that fails.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QHeaderView>
@@ -26,6 +27,8 @@ class Dialog : public ::testing::Test {
   void SetUp() override {
     fakerdax::Reset();
     dir_ = q7mtest::MakeTempDir("dialog");
+    // The window appends its log to Q7MDATA.LOG here when it goes.
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
   }
   void Open() {
     fakerdax::openHandle = kHandle;
