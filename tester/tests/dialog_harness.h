@@ -75,6 +75,7 @@ class DialogHarness {
   bool WorkerIdle();
 
   ScriptedBoxes boxes;
+  int closed = 0;  // how often the window was closed (Escape, close box)
 
  private:
   std::unique_ptr<MainDialog> dialog_;

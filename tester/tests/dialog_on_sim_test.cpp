@@ -172,7 +172,7 @@ TEST_F(DialogOnSim, EnterInTheSerialFieldOpensTheReaderAndOnOpenDeviceExecutes) 
   EXPECT_TRUE(
       ui_.LogShows("Command  \t: OpenDevice\r\nParameter 1\t: 38400\r\n"
                    "Result\t\t: lpcRdax = "));
-  EXPECT_TRUE(ui_.dialog().isVisible()) << "Enter never closes the window";
+  EXPECT_EQ(ui_.closed, 0) << "Enter never closes the window";
 
   ui_.ChooseApi("LogErrorData");
   ui_.TypeParam(1, "by enter");
@@ -190,14 +190,14 @@ TEST_F(DialogOnSim, EnterInTheSerialFieldOpensTheReaderAndOnOpenDeviceExecutes) 
   QTest::keyClick(loops, Qt::Key_Return);
   QCoreApplication::processEvents();
   EXPECT_EQ(ui_.LogView(), before) << "Enter elsewhere does nothing";
-  EXPECT_TRUE(ui_.dialog().isVisible());
+  EXPECT_EQ(ui_.closed, 0);
 }
 
 TEST_F(DialogOnSim, EscapeClosesTheReaderAndAppendsTheLogToItsFile) {
   OpenCom3();
   const std::string text = ui_.dialog().core().log().Text();
   QTest::keyClick(&ui_.dialog(), Qt::Key_Escape);
-  EXPECT_FALSE(ui_.dialog().isVisible());
+  EXPECT_EQ(ui_.closed, 1);
   EXPECT_FALSE(ui_.dialog().core().IsOpen());
   EXPECT_EQ(q7mtest::ReadFile(dir_ + "/Q7MDATA.LOG"), text) << "no log entry for the close";
 }
