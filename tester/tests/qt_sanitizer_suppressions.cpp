@@ -11,3 +11,9 @@ extern "C" __attribute__((visibility("default"), used)) const char* __tsan_defau
          "race:QThreadPoolThread\n"
          "called_from_lib:libQt6Gui.so.6\n";
 }
+
+// The font configuration library that Qt loads keeps caches for the life of
+// the process and never frees them.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so.1\n";
+}
