@@ -52,7 +52,6 @@ Answer QtDialogBoxes::Ask(QWidget* parent, const QString& caption, const QString
 
 QString QtDialogBoxes::ChooseFile(QWidget* parent, FileChoice choice, const QString& current) {
   QFileDialog dialog(parent);
-  dialog.setOption(QFileDialog::ReadOnly, false);
   switch (choice) {
     case FileChoice::kOpenList:
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
