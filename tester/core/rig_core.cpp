@@ -218,6 +218,7 @@ void RigCore::Worker(int mode) {
     EndRun();
   }
   workerMode_ = 0;
+  ui_.WorkerEnded();
 }
 
 bool RigCore::Call(int apiIndex, const Params& params, Q7M_HANDLE event) {

@@ -34,6 +34,10 @@ class ToolUi {
   virtual Answer Ask(std::string_view caption, std::string_view text) = 0;
   // The chosen path, or "" when the engineer cancelled.
   virtual std::string ChooseFile(FileChoice choice) = 0;
+  // The worker has ended its call or run (on the worker, after its last
+  // log entry): a window refreshes what the run changed, such as the list
+  // selection.
+  virtual void WorkerEnded() {}
 };
 
 // The dialogs' filters, as "name|pattern|name|pattern||".

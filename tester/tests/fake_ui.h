@@ -1,6 +1,7 @@
 // A front end for tests: keeps what the core showed and answers as told.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,14 @@ class FakeUi : public ToolUi {
     choices.push_back(choice);
     return chosenFile;
   }
+  void WorkerEnded() override { workerEnds.fetch_add(1); }
 
   std::string view;
   std::vector<std::string> messages;
   std::vector<FileChoice> choices;
   Answer answer = Answer::kYes;
   std::string chosenFile;
+  std::atomic<int> workerEnds{0};
 };
 
 }  // namespace rigtooltest

@@ -193,6 +193,7 @@ TEST_F(Core, ARunningListRefusesAnotherRunAndExecuteUntilStopped) {
   EXPECT_TRUE(core_.LastRunEnd() == RunEnd::kStopped || core_.LastRunEnd() == RunEnd::kListDone);
   EXPECT_TRUE(core_.Execute(7, {})) << "idle again";
   core_.WaitForWorker();
+  EXPECT_EQ(ui_.workerEnds.load(), 2) << "the front end hears of each worker's end";
 }
 
 TEST_F(Core, ClosingTheWindowClosesTheReaderSilentlyAndAppendsTheLog) {

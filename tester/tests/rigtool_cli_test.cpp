@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <string_view>
 
+#include "log_mask.h"
 #include "q7m_test.h"
 #include "sim_process.h"
 
@@ -21,31 +21,7 @@ struct CliRun {
   std::string err;
 };
 
-// The handle and the time lines differ from run to run.
-std::string Masked(const std::string& log) {
-  constexpr std::string_view kHandle = "lpcRdax = ";
-  constexpr size_t kTimeLine = sizeof "#2026/01/01 00:00:00#" - 1;
-  std::string masked;
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    end = end == std::string::npos ? log.size() : end + 1;
-    std::string line = log.substr(start, end - start);
-    if (line.size() >= kTimeLine && line[0] == '#' && line[kTimeLine - 1] == '#') {
-      line.replace(0, kTimeLine, "#TIME#");
-    }
-    if (size_t at = line.find(kHandle); at != std::string::npos) {
-      size_t digits = at + kHandle.size();
-      while (digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[digits]))) {
-        ++digits;
-      }
-      line.replace(at + kHandle.size(), digits - at - kHandle.size(), "HANDLE");
-    }
-    masked += line;
-    start = end;
-  }
-  return masked;
-}
+using rigtooltest::Masked;
 
 std::string Golden(const std::string& name) {
   return q7mtest::ReadFile(std::string(Q7M_RIGTOOL_GOLDEN_DIR) + "/" + name);
