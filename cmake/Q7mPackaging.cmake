@@ -16,7 +16,6 @@ set(Q7M_PROGRAM_SUMMARY_q7m-sim "emulate card readers on a pseudo-terminal or th
 set(Q7M_PROGRAM_SUMMARY_rigtool-cli "run card-reader API calls and command lists without a window")
 set(Q7M_PROGRAM_SUMMARY_q7m-dlfile "build and show firmware download files of card readers")
 set(Q7M_PROGRAM_SUMMARY_q7m-exchange "send raw command messages to a card reader")
-set(Q7M_PROGRAM_SUMMARY_rigtool "the card-reader test program")
 
 # ---- CMake package ----
 if(TARGET RDAX)
@@ -50,11 +49,23 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-q7m-card-reader.rules
         DESTINATION lib/udev/rules.d COMPONENT runtime)
 
 # ---- man pages ----
-# Generated from --help: every program's help is written as a manual already
-# (usage, options, examples, exit status).
+# Generated from --help for the command-line programs: each one's help is
+# written as a manual already (usage, options, examples, exit status). The
+# window has its page written (packaging/man/rigtool.1).
 find_program(Q7M_HELP2MAN help2man)
 set(Q7M_MAN_PAGES)
-foreach(program IN LISTS Q7M_PACKAGED_PROGRAMS ITEMS rigtool)
+if(TARGET rigtool)
+  set(page ${PROJECT_BINARY_DIR}/man/rigtool.1)
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/man/rigtool.1 ${page}
+    COMMAND gzip -9nf ${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/man/rigtool.1
+    VERBATIM)
+  list(APPEND Q7M_MAN_PAGES ${page}.gz)
+  install(FILES ${page}.gz DESTINATION share/man/man1 COMPONENT rigtool)
+endif()
+foreach(program IN LISTS Q7M_PACKAGED_PROGRAMS)
   if(NOT TARGET ${program})
     continue()
   endif()
@@ -65,8 +76,7 @@ foreach(program IN LISTS Q7M_PACKAGED_PROGRAMS ITEMS rigtool)
   set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-            ${Q7M_HELP2MAN} --no-info --no-discard-stderr
+    COMMAND ${Q7M_HELP2MAN} --no-info --no-discard-stderr
             --version-string=${PROJECT_VERSION}
             --name=${Q7M_PROGRAM_SUMMARY_${program}}
             --output=${page} $<TARGET_FILE:${program}>
