@@ -66,7 +66,9 @@ if(TARGET rigtool)
   install(FILES ${page}.gz DESTINATION share/man/man1 COMPONENT rigtool)
 endif()
 foreach(program IN LISTS Q7M_PACKAGED_PROGRAMS)
-  if(NOT TARGET ${program})
+  # Packages come from the normal build; a sanitizer build's programs would
+  # have their run-time checks' say in the page's making.
+  if(NOT TARGET ${program} OR Q7M_SANITIZE)
     continue()
   endif()
   if(NOT Q7M_HELP2MAN)
@@ -74,14 +76,22 @@ foreach(program IN LISTS Q7M_PACKAGED_PROGRAMS)
     continue()
   endif()
   set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
+  # help2man reads the synopsis from "Usage:" and "or:" lines; the help texts
+  # pass through a filter that puts their usage block in that form. The
+  # stand-in carries the program's name, which names the page.
+  set(helper ${PROJECT_BINARY_DIR}/man/help/${program})
+  set(filter ${PROJECT_SOURCE_DIR}/packaging/man/usage-for-help2man.awk)
+  file(GENERATE OUTPUT ${helper}
+    CONTENT "#!/bin/sh\n\"$<TARGET_FILE:${program}>\" \"$@\" 2>&1 | awk -v prog=${program} -f \"${filter}\"\n"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
     COMMAND ${Q7M_HELP2MAN} --no-info --no-discard-stderr
             --version-string=${PROJECT_VERSION}
             --name=${Q7M_PROGRAM_SUMMARY_${program}}
-            --output=${page} $<TARGET_FILE:${program}>
+            --output=${page} ${helper}
     COMMAND gzip -9nf ${page}
-    DEPENDS ${program}
+    DEPENDS ${program} ${filter}
     COMMENT "Man page of ${program}"
     VERBATIM)
   list(APPEND Q7M_MAN_PAGES ${page}.gz)
