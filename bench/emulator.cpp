@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "command_dispatcher.h"
-#include "device_commands.h"
+#include "reader_commands.h"
 #include "serial_frame.h"
 #include "simulator.h"
 #include "unix_socket.h"

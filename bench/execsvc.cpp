@@ -23,6 +23,7 @@
 #include "q7m/pdlnk.h"
 #include "q7m/platform_sys.h"
 #include "q7m/sequor.h"
+#include "support/floor_report.h"
 
 extern char** environ;
 
@@ -206,7 +207,19 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   StartSimulator();
-  benchmark::RunSpecifiedBenchmarks();
+  using q7mbench::Clock;
+  using q7mbench::Compare;
+  q7mbench::RunWithFloors({
+      {"BM_SequorIsXfsLocked", nullptr, Clock::kCpu, Compare::kAbsolute, 20},
+      {"BM_SequorIsApiLocked", nullptr, Clock::kCpu, Compare::kAbsolute, 20},
+      {"BM_SequorGetResult", nullptr, Clock::kCpu, Compare::kAbsolute, 20},
+      {"BM_SequorExecute_Serial", "BM_PortDriverExchange_Serial", Clock::kCpu, Compare::kExcess,
+       30},
+      {"BM_SequorExecute_Serial", "BM_PortDriverExchange_Serial", Clock::kReal, Compare::kExcess,
+       1100},
+      {"BM_SequorExecute_Usb", "BM_PortDriverExchange_Usb", Clock::kCpu, Compare::kExcess, 30},
+      {"BM_SequorExecute_Usb", "BM_PortDriverExchange_Usb", Clock::kReal, Compare::kExcess, 1100},
+  });
   benchmark::Shutdown();
   StopSimulator();
   return 0;

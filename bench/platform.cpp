@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "q7m/platform_sys.h"
+#include "support/floor_report.h"
 
 extern char** environ;
 
@@ -133,13 +134,28 @@ BENCHMARK(RawRobustMutexLockUnlock);
 
 // ---- opening and closing named objects ----
 
-// A new object every time: file created, initialised, removed again.
+// A new object every time (nobody else holds it), under a name this process
+// used before: the file it kept is locked, checked and initialised again.
 void NamedMutexCreateClose(benchmark::State& state) {
   for (auto _ : state) Q7M_CloseHandle(Q7M_CreateMutex(0, "bench fresh"));
 }
 BENCHMARK(NamedMutexCreateClose);
 
-// Held by the helper process: open the file, check it, map it, close it.
+// A name this process has not used (lately) every time: the file is
+// created, sized, mapped and initialised, and closing it lets an older kept
+// one go (locked, removed, unmapped, closed).
+void NamedMutexCreateCloseNewName(benchmark::State& state) {
+  char name[32];
+  unsigned n = 0;
+  for (auto _ : state) {
+    std::snprintf(name, sizeof name, "bench new %u", n++ % 1000);
+    Q7M_CloseHandle(Q7M_CreateMutex(0, name));
+  }
+}
+BENCHMARK(NamedMutexCreateCloseNewName);
+
+// Held by the helper process: lock the file kept from the last round, check
+// it, close.
 void NamedMutexOpenClose(benchmark::State& state) {
   for (auto _ : state) {
     Q7M_HANDLE h = Q7M_OpenMutex(kHeld);
@@ -251,7 +267,14 @@ int main(int argc, char** argv) {
   StartHelper();
 
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  using q7mbench::Clock;
+  using q7mbench::Compare;
+  q7mbench::RunWithFloors({
+      {"NamedMutexCreateClose", "RawShmFileCreateUnlinkClose", Clock::kReal, Compare::kRatio, 2},
+      {"NamedMutexOpenClose", "RawShmFileOpenClose", Clock::kReal, Compare::kRatio, 3},
+      {"NamedMutexCreateCloseNewName", "RawShmFileCreateUnlinkClose", Clock::kReal, Compare::kRatio,
+       2},
+  });
   benchmark::Shutdown();
 
   StopHelper();

@@ -21,6 +21,7 @@
 
 #include "allocation_counter.h"
 #include "q7m/pdlnk.h"
+#include "support/floor_report.h"
 
 namespace {
 
@@ -165,4 +166,17 @@ BENCHMARK(BM_HandWrittenExchange)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  using q7mbench::Clock;
+  using q7mbench::Compare;
+  q7mbench::RunWithFloors({
+      {"BM_PdlnkExchange/process_time/real_time", "BM_HandWrittenExchange/process_time/real_time",
+       Clock::kReal, Compare::kRatio, 1.2},
+      {"BM_PdlnkExchange/process_time/real_time", "BM_HandWrittenExchange/process_time/real_time",
+       Clock::kCpu, Compare::kRatio, 1.5},
+  });
+  benchmark::Shutdown();
+  return 0;
+}

@@ -23,6 +23,7 @@
 
 #include "q7m/platform_sys.h"
 #include "q7m/scribel.h"
+#include "support/floor_report.h"
 
 extern char** environ;
 
@@ -177,7 +178,8 @@ int main(int argc, char** argv) {
     setenv("Q7M_OBJECT_DIR", (gDir + "/objects").c_str(), 1);
   }
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  q7mbench::RunWithFloors({{"FourProcesses/Trace/real_time", "FourProcesses/PlainPwrite/real_time",
+                            q7mbench::Clock::kReal, q7mbench::Compare::kRateRatio, 0.7}});
   benchmark::Shutdown();
   if (dir == nullptr) fs::remove_all(gDir);
   return 0;

@@ -5,7 +5,7 @@ namespace q7m {
 namespace {
 
 // Closes a handle without disturbing the last error a caller may still
-// want to read (why a Create gave 2001, say).
+// want to read (why a Create gave kMutexExisted, say).
 void CloseKeepingError(Q7M_HANDLE handle) {
   uint32_t lastError = Q7M_GetLastError();
   Q7M_CloseHandle(handle);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "card_control.h"
 #include "simulator.h"
 #include "text_util.h"
 
@@ -55,6 +56,10 @@ const char* ControlCommandHelp() {
          "  clear READER                clear every armed fault\n"
          "  unplug READER [ms=N]        unplug a USB reader (replug after N ms)\n"
          "  replug READER               plug it in again\n"
+         "  insert READER [--track1 T] [--track2 T] [--track3 T] [--gate]\n"
+         "                              a card goes in (T: characters, blank, error=XX[:DATA])\n"
+         "  pull READER / remove READER the card back to the throat / out of the slot\n"
+         "  jam READER [code=XX] / unjam READER\n"
          "  mark TEXT                   write a MARK line into the wire log\n"
          "  quit                        stop the emulator\n"
          "  help                        this text\n";
@@ -124,6 +129,12 @@ std::string RunControlCommand(Simulator* sim, std::string_view request) {
     if (words.size() != 2) return Err("clear READER");
     reader->faults().ClearAll();
     return Ok();
+  }
+  if (IsCardControlVerb(verb)) {
+    std::string note;
+    std::string problem = RunCardControl(reader, verb, Rest(request, 2), &note);
+    if (!problem.empty()) return Err(problem);
+    return Ok(note);
   }
   if (EqualsNoCase(verb, "unplug") || EqualsNoCase(verb, "replug")) {
     std::string problem =

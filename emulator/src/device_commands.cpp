@@ -67,6 +67,10 @@ void Capabilities(CommandContext& c) {
 // answers them negatively with its error code.
 void Status(CommandContext& c) {
   if (!c.HasParams(0)) return c.RefuseParameters();
+  if (c.state.transport.jammed) {
+    c.state.Count(ReaderCounter::kDeviceErrors);
+    return c.response.Negative(c.code, c.state.transport.jamError.data());
+  }
   if (c.state.deviceError.size() == 2) {
     c.state.Count(ReaderCounter::kDeviceErrors);
     return c.response.Negative(c.code, c.state.deviceError.data());

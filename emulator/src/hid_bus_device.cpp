@@ -467,6 +467,7 @@ void HidBusDevice::HandleReport(Connection* c, const uint8_t* packet, size_t siz
     SendInput(response_.data(), response_.size());
     return;
   }
+  if (reader_->AnswerHeld()) return;  // DeliverHeld sends it
   uint32_t ms = 0;
   if (faults.Take(FaultKind::kUnplugOnCommand, &ms)) {
     reader_->log().Note(name(), "FAULT", "unplug-on-command ms=%u", ms);
@@ -489,6 +490,16 @@ void HidBusDevice::HandleReport(Connection* c, const uint8_t* packet, size_t siz
     return;
   }
   SendInput(response_.data(), response_.size());
+}
+
+void HidBusDevice::DeliverHeld(const uint8_t* message, size_t size) {
+  if (!plugged_) return;
+  if (delayedCount_ > 0) {
+    // Answers leave in the order their commands came.
+    Delay(message, size, NowMs());
+    return;
+  }
+  SendInput(message, size);
 }
 
 void HidBusDevice::Delay(const uint8_t* message, size_t size, uint64_t dueMs) {

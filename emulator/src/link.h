@@ -3,6 +3,8 @@
 // link-level faults; what a command means is the reader's business.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "fault_plan.h"
@@ -27,6 +29,9 @@ class Link {
   virtual std::string Describe() const = 0;
   // Immediate actions: DSR off/on, unplug, replug. Empty text on success.
   virtual std::string Act(const FaultRequest& request) = 0;
+  // The answer the reader held back (card status monitoring) is ready:
+  // send it as the answer to the command still waiting for one.
+  virtual void DeliverHeld(const uint8_t* message, size_t size) = 0;
 };
 
 }  // namespace q7msim

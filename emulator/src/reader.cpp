@@ -12,6 +12,9 @@ Reader::Reader(std::string name, const CommandDispatcher* dispatcher, WireLog* l
   AddReaderStateFields(&state_, &fields_);
   AddSecurityFields(&state_, &fields_);
   AddDownloadFields(&state_, &fields_);
+  state_.onCardMoved = [this] {
+    if (monitoring_) EndMonitoring(true, true);
+  };
 }
 
 Reader::~Reader() = default;
@@ -34,6 +37,29 @@ void Reader::ResetForSilentHost() {
   ++state_.security.watchdogResets;
 }
 
+bool Reader::EnableHeldAnswers(EventLoop* loop, std::string* error) {
+  monitorTimer_ = std::make_unique<Timer>(loop, [this] {
+    if (monitoring_) EndMonitoring(true, false);
+  });
+  return monitorTimer_->Init(error);
+}
+
+void Reader::EndMonitoring(bool deliver, bool moved) {
+  monitoring_ = false;
+  if (monitorTimer_) monitorTimer_->Cancel();
+  if (!deliver) {
+    log_->Note(name_.c_str(), "HOLD", "card status monitoring ended without an answer");
+    return;
+  }
+  const std::array<char, 2> status = state_.StatusCharacters();
+  held_.Clear();
+  held_.Positive("92", status.data());
+  const std::array<char, 5> digits = CardStatusDigits(state_, moved);
+  held_.AppendBytes(digits.data(), digits.size());
+  log_->Message(name_.c_str(), "RSP", held_.data(), held_.size());
+  if (link_) link_->DeliverHeld(held_.data(), held_.size());
+}
+
 void Reader::AttachLink(std::unique_ptr<Link> link) {
   link_ = std::move(link);
   link_->AddFields(&fields_);
@@ -42,11 +68,22 @@ void Reader::AttachLink(std::unique_ptr<Link> link) {
 void Reader::Execute(const uint8_t* message, size_t size, ResponseBuffer* response) {
   ++commands_;
   log_->Message(name_.c_str(), "CMD", message, size);
+  // A new message, the cancel included, ends a monitoring still waiting:
+  // its answer is no longer wanted.
+  if (monitoring_) EndMonitoring(false, false);
   std::string_view code = CommandCodeOf(message, size);
   if (code.empty() || !AnswerFromFault(code, response))
     dispatcher_->Execute(state_, message, size, response);
   if (response->size() > 0 && response->data()[0] == 'N')
     state_.Count(ReaderCounter::kNegativeAnswers);
+  const int seconds = state_.transport.monitorRequest;
+  state_.transport.monitorRequest = -1;
+  if (seconds > 0 && monitorTimer_) {
+    monitoring_ = true;
+    monitorTimer_->Start(static_cast<uint32_t>(seconds) * 1000u);
+    log_->Note(name_.c_str(), "HOLD", "card status monitoring for %d s", seconds);
+    return;
+  }
   log_->Message(name_.c_str(), "RSP", response->data(), response->size());
   if (watchdog_) watchdog_->HostSpoke();
 }

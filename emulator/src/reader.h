@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command_dispatcher.h"
+#include "event_loop.h"
 #include "fault_plan.h"
 #include "field_table.h"
 #include "link.h"
@@ -36,6 +37,14 @@ class Reader {
   void AttachLink(std::unique_ptr<Link> link);
   // Lets the reader watch its host on `loop` (the "W9" setting).
   bool StartHostWatchdog(EventLoop* loop, std::string* error);
+  // Lets the reader hold an answer back until something happens (card
+  // status monitoring waits for the card to move, with a timer on `loop`).
+  // Without it such a command is answered at once.
+  bool EnableHeldAnswers(EventLoop* loop, std::string* error);
+  // The last command's answer is held back; the link sends nothing now and
+  // gets it through Link::DeliverHeld later (or never, when the next
+  // message or a cancel comes first).
+  bool AnswerHeld() const { return monitoring_; }
 
   // Answers one command message (logged as CMD and RSP). An armed answer
   // fault that matches the command answers in its place; the command then
@@ -56,6 +65,7 @@ class Reader {
   // The host stayed silent too long: the reader resets as "00" does and
   // forgets a download in progress.
   void ResetForSilentHost();
+  void EndMonitoring(bool deliver, bool moved);
 
   std::string name_;
   const CommandDispatcher* dispatcher_;
@@ -66,6 +76,9 @@ class Reader {
   std::unique_ptr<Link> link_;
   std::unique_ptr<HostWatchdog> watchdog_;
   uint64_t commands_ = 0;
+  std::unique_ptr<Timer> monitorTimer_;
+  bool monitoring_ = false;
+  ResponseBuffer held_;
 };
 
 }  // namespace q7msim

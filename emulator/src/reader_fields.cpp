@@ -270,6 +270,9 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
                  "a number from 0 to 99", &s->sensors[i]);
   }
 
+  // The card's tracks and the transaction setting come before the card's
+  // position, so a scenario's card is read as it arrives.
+  AddCardSlotFields(s, t);
   t->Add(
       "CardPosition", "where the card is: none, gate or inside",
       [s] { return std::string(kPositionNames[static_cast<size_t>(s->slot.position)]); },
@@ -375,6 +378,8 @@ void AddReaderStateFields(ReaderState* s, FieldTable* t) {
          [s] { return std::to_string(s->Counter(ReaderCounter::kResets)); });
   t->Add("Cancels", "cancels received: counter 15 (read-only here)",
          [s] { return std::to_string(s->Counter(ReaderCounter::kCancels)); });
+  AddChipFields(s, t);
+  AddContactlessFields(s, t);
 }
 
 }  // namespace q7msim

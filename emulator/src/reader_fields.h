@@ -9,5 +9,11 @@ namespace q7msim {
 
 // Adds the fields of `state` to `table`; `state` must outlive the table.
 void AddReaderStateFields(ReaderState* state, FieldTable* table);
+// The magnetic side of the card slot (card_slot_fields.cpp).
+void AddCardSlotFields(ReaderState* state, FieldTable* table);
+
+// The chip side's and the contactless field's fields (chip_fields.cpp).
+void AddChipFields(ReaderState* state, FieldTable* table);
+void AddContactlessFields(ReaderState* state, FieldTable* table);
 
 }  // namespace q7msim

@@ -37,11 +37,14 @@ std::array<char, 2> ReaderState::StatusCharacters() const {
 }
 
 void ReaderState::MoveCard(CardPosition position) {
+  const CardPosition from = slot.position;
   if (slot.position == CardPosition::kNone && position != CardPosition::kNone)
     Count(ReaderCounter::kInsertions);
   slot.position = position;
   if (position != CardPosition::kInside) slot.chip = ChipContact::kReleased;
   slot.statusOverridden = false;
+  CardMoved(*this, from);
+  if (onCardMoved && position != from) onCardMoved();
 }
 
 void ReaderState::SetChipContact(ChipContact chip, uint8_t memoryCardType) {

@@ -11,10 +11,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "card_slot.h"
 #include "download_state.h"
 #include "security_state.h"
+#include "chip_model.h"
+#include "contactless_model.h"
 
 namespace q7msim {
 
@@ -103,6 +107,14 @@ struct ReaderState {
   std::array<uint32_t, kSensorCount> sensors{};    // 2 decimal digits each
 
   CardSlot slot;
+  // The magnetic side of the slot: tracks, transaction setting, read
+  // buffer, lock, jam (card_slot.h). Written by the card transport family,
+  // by a moving card (CardMoved) and by the card verbs of the control
+  // socket (card_control.cpp), which stand for the customer at the slot.
+  CardTransport transport;
+  // Told after every movement of the card (the card status monitoring
+  // waits for one).
+  std::function<void()> onCardMoved;
   // A hardware fault the status queries report negatively; empty: none.
   std::string deviceError;
 
@@ -118,6 +130,10 @@ struct ReaderState {
 
   SecurityState security;  // security_commands.cpp
   DownloadState download;  // download_commands.cpp
+  // The chip card's chip, the SAMs and a memory card (chip family), and the
+  // contactless field with its cards (contactless family).
+  ChipSide chipSide;
+  ContactlessSide contactlessSide;
 
   // The error codes the reader answers with for a command it does not know
   // and for parameters it refuses.

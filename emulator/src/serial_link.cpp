@@ -221,7 +221,9 @@ void SerialLink::OnCommandFrame() {
   reader_->Execute(receiver_.data(), receiver_.size(), &response_);
   std::string_view code = CommandCodeOf(receiver_.data(), receiver_.size());
   uint32_t ms = 0;
-  if (faults.TakeFor(FaultKind::kNoAnswer, code)) {
+  if (reader_->AnswerHeld()) {
+    answer_ = Answer::kPending;  // until DeliverHeld
+  } else if (faults.TakeFor(FaultKind::kNoAnswer, code)) {
     answer_ = Answer::kWithheld;
     reader_->log().Note(name(), "FAULT", "no-answer");
   } else if (faults.TakeFor(FaultKind::kLate, code, &ms)) {
@@ -260,6 +262,17 @@ void SerialLink::OnEot() {
   static const uint8_t kCancel = 'E';
   reader_->Execute(&kCancel, 1, &response_);
   SendControl(ctl::kEot, "EOT");
+}
+
+void SerialLink::DeliverHeld(const uint8_t* message, size_t size) {
+  if (answer_ != Answer::kPending) return;
+  response_.Clear();
+  response_.AppendBytes(message, size);
+  answer_ = Answer::kReady;
+  if (enqWaiting_) {
+    enqWaiting_ = false;
+    SendResponseFrame();
+  }
 }
 
 void SerialLink::OnAnswerDue() {

@@ -31,6 +31,7 @@ class SerialLink : public Link, public EventLoop::Watcher {
   void AddFields(FieldTable* table) override;
   std::string Describe() const override;
   std::string Act(const FaultRequest& request) override;
+  void DeliverHeld(const uint8_t* message, size_t size) override;
 
   void OnIoReady(uint32_t events) override;
 

@@ -7,6 +7,18 @@ namespace q7msim {
 
 namespace {
 
+// A word with blanks travels in quotes, so the emulator gets it as one
+// (track data with blanks, for instance); " and \ inside are escaped.
+std::string QuotedIfBlank(const std::string& word) {
+  if (word.find_first_of(" \t\"") == std::string::npos) return word;
+  std::string quoted = "\"";
+  for (char c : word) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
 bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& option,
                std::string* value, std::string* error) {
   // "--opt=value" or "--opt value".
@@ -41,9 +53,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions* o, std::s
       o->controlGiven = true;
       ++i;
     }
+    // Only the card's track data is read with quotes; every other command
+    // takes the rest of its line as typed.
+    const bool quoting = i < args.size() && args[i] == "insert";
     for (; i < args.size(); ++i) {
       if (!o->controlCommand.empty()) o->controlCommand += ' ';
-      o->controlCommand += args[i];
+      o->controlCommand += quoting ? QuotedIfBlank(args[i]) : args[i];
     }
     if (o->controlCommand.empty()) {
       *error = "ctl needs a command (try: q7m-sim ctl help)";

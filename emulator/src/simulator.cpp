@@ -121,6 +121,7 @@ bool Simulator::AddReader(const ReaderConfig& config, uint64_t seed, std::string
     reader->AttachLink(std::make_unique<SerialLink>(reader.get(), &loop_));
   else
     reader->AttachLink(std::make_unique<HidBusDevice>(reader.get(), &loop_));
+  if (!reader->EnableHeldAnswers(&loop_, error)) return false;
   std::string prefix = "reader " + config.name + ": ";
 
   if (config.scenario) {

@@ -138,7 +138,7 @@ TEST_P(AnswerFaults, ErrorAnswersTheMatchingCommandsWithTheChosenCode) {
   EXPECT_EQ(Exchange("C6A"), "N6A00");  // another code: not matched
   EXPECT_EQ(Exchange("C6a11"), "N6a46");
   EXPECT_EQ(Exchange("C6a"), "N6a46");
-  EXPECT_EQ(Exchange("C6a"), "N6a00");  // spent: the reader's own answer again
+  EXPECT_EQ(Exchange("C6a"), "N6a02");  // spent: the reader's own answer again
 
   // Without cmd= any command; the command itself does not run.
   Fault("error code=1Y");

@@ -101,7 +101,7 @@ TEST_F(UsbReader, AnswersComeInTheReportIdOfTheirSize) {
   }
   // An empty message is a message too; it gets its answer.
   EXPECT_EQ(host.Exchange(""), "N  00");
-  EXPECT_EQ(host.Exchange("C6a1"), "N6a00");
+  EXPECT_EQ(host.Exchange("Cq1"), "Nq100");
 }
 
 TEST_F(UsbReader, EveryOpenHostReceivesEveryAnswer) {

@@ -91,7 +91,7 @@ TEST_F(ReaderModel, CountersCountWhatTheReaderDid) {
   Run("C00");
   Run("C00x");  // refused: no reset
   Run("Czz");
-  Run("C6a1");  // a family not built yet: undefined too
+  Run("Cq1");  // no command code at all: undefined too
   Run("CP79");
   ASSERT_EQ(reader_.ApplyFault("error code=46 cmd=10"), "");
   Run("C10");
@@ -108,9 +108,9 @@ TEST_F(ReaderModel, CountersCountWhatTheReaderDid) {
   std::string m = Run("CM0");
   ASSERT_EQ(m.size(), 165u);
   EXPECT_EQ(CounterOf(m, 1), "00000002");   // insertions
-  EXPECT_EQ(CounterOf(m, 4), "00000006");   // negative answers: 00x, zz, 6a, P79, 10, 11
+  EXPECT_EQ(CounterOf(m, 4), "00000006");   // negative answers: 00x, zz, q1, P79, 10, 11
   EXPECT_EQ(CounterOf(m, 5), "00000002");   // refused parameters: 00x, P79
-  EXPECT_EQ(CounterOf(m, 6), "00000002");   // undefined: zz, 6a
+  EXPECT_EQ(CounterOf(m, 6), "00000002");   // undefined: zz, q1
   EXPECT_EQ(CounterOf(m, 8), "00000042");   // resets, from where they were
   EXPECT_EQ(CounterOf(m, 9), "00000001");   // device errors
   EXPECT_EQ(CounterOf(m, 15), "00000002");  // cancels

@@ -217,7 +217,7 @@ uint32_t StartAsyncExecute(const ExecuteRequest& request) {
   if (!Q7M_StartThread(&AsyncWorker, copy)) {
     sessions::Release(request.session);
     delete copy;
-    return SystemFailure(kErrorTooManyTcbs);
+    return SystemFailure(Q7M_ERROR_TOO_MANY_TCBS);
   }
   return SEQUOR_ASYNC_STARTED;
 }

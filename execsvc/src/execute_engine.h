@@ -30,7 +30,8 @@ uint32_t CheckExecuteArguments(const ExecuteRequest& request);
 uint32_t ExecuteMain(const ExecuteRequest& request);
 
 // Starts ExecuteMain on a worker thread for a request with a completion
-// event: 31, or 1000 with the last error when it cannot be started. The
+// event: SEQUOR_ASYNC_STARTED, or SEQUOR_SYSTEM_ERROR with the last error when
+// it cannot be started. The
 // worker keeps the session in use until its exchange has ended and lets it
 // go before it signals the event.
 uint32_t StartAsyncExecute(const ExecuteRequest& request);

@@ -154,7 +154,7 @@ uint32_t MemObject::CloseSharedData() {
   if (closed) mapping_ = nullptr;
   if (!unmapped || !closed) {
     FreeMutex(held);
-    return SystemFailure(kErrorInvalidAccess);
+    return SystemFailure(Q7M_ERROR_INVALID_ACCESS);
   }
   return FreeMutex(held);
 }

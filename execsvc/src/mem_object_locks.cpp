@@ -75,7 +75,7 @@ uint32_t MemObject::XfsLock() {
   Q7M_HANDLE lock = ExclusiveLock(kXfsSuffix, kLockLimitMs);
   if (lock == nullptr) {
     const uint32_t error = Q7M_GetLastError();
-    if (error == Q7M_ERROR_INVALID_PARAMETER || error == kErrorBadDevice)
+    if (error == Q7M_ERROR_INVALID_PARAMETER || error == Q7M_ERROR_BAD_DEVICE)
       return SEQUOR_INVALID_PARAMETER;
     if (error == Q7M_ERROR_TIMEOUT) {
       Q7M_TRACE(kTraceDeviceBusy, "XfsLock: DEVICE BUSY");
@@ -141,7 +141,7 @@ uint32_t MemObject::ApiLock() {
   Q7M_HANDLE lock = ExclusiveLock(kApiSuffix, kLockLimitMs);
   if (lock == nullptr) {
     const uint32_t error = Q7M_GetLastError();
-    if (error == Q7M_ERROR_INVALID_PARAMETER || error == kErrorBadDevice) {
+    if (error == Q7M_ERROR_INVALID_PARAMETER || error == Q7M_ERROR_BAD_DEVICE) {
       Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject_ApiLock Error 0x%08X", error);
       return SEQUOR_INVALID_PARAMETER;
     }

@@ -1,22 +1,17 @@
-// Win32 error numbers this library reports that the platform header does not
-// name (the numbering is part of the interface).
+// The system-failure result of this library, and the last-error numbers it
+// reports, come from the platform headers; this header keeps them in one
+// include.
 #pragma once
 
 #include <cstdint>
 
 #include "q7m/last_error_keeper.h"
 #include "q7m/platform_sys.h"
+#include "q7m/sequor_result.h"
+#include "q7m/system_failure.h"
 
 namespace q7m {
 
-constexpr uint32_t kErrorInvalidAccess = 12;  // ERROR_INVALID_ACCESS
-constexpr uint32_t kErrorTooManyTcbs = 155;   // ERROR_TOO_MANY_TCBS
-constexpr uint32_t kErrorBadDevice = 1200;    // ERROR_BAD_DEVICE
-
-// Sets the last error and gives the system-failure result.
-inline uint32_t SystemFailure(uint32_t lastError) {
-  Q7M_SetLastError(lastError);
-  return 1000;
-}
+static_assert(SEQUOR_SYSTEM_ERROR == kSystemFailureResult);
 
 }  // namespace q7m

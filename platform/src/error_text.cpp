@@ -110,6 +110,7 @@ constexpr ErrorText kErrorTexts[] = {
     {1117, "The request could not be performed because of an I/O device error."},
     {1167, "The device is not connected."},
     {1168, "Element not found."},
+    {1200, "The specified device name is invalid."},
     {1223, "The operation was canceled by the user."},
     {1400, "Invalid window handle."},
     {1450, "Insufficient system resources exist to complete the requested service."},

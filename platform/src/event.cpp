@@ -186,17 +186,18 @@ int OpenSignalFifo(const NamespaceLock& lock, const std::string& fileName, bool 
   return fd;
 }
 
-SharedObject* MakeNamedEvent(const NamespaceLock& lock, std::string fileName, int fd, bool fresh,
-                             const void* context) {
+SharedObject* MakeNamedEvent(const NamespaceLock& lock, std::string fileName,
+                             const ObjectFile& file, const void* context) {
+  const bool fresh = file.fresh;
   // Open-only passes no arguments and never meets a fresh file.
   static constexpr CreateArgs kOpenOnly{false, false};
   const auto* args = context ? static_cast<const CreateArgs*>(context) : &kOpenOnly;
   ObjectPage* page = nullptr;
   if (fresh) {
     uint32_t flags = args->manual ? kEventManualReset : 0;
-    page = InitObjectFile(fd, ObjectKind::kEvent, flags, 0, true);
+    page = InitObjectFile(file.fd, file.size, nullptr, ObjectKind::kEvent, flags, 0, true);
   } else {
-    page = AttachObjectFile(fd, ObjectKind::kEvent);
+    page = AttachObjectFile(file.fd, file.size, nullptr, ObjectKind::kEvent);
   }
   if (!page) return nullptr;
   int fifo = OpenSignalFifo(lock, fileName, fresh);
@@ -214,7 +215,7 @@ SharedObject* MakeNamedEvent(const NamespaceLock& lock, std::string fileName, in
     }
   }
   bool manual = (page->header.flags & kEventManualReset) != 0;
-  return new EventObject(std::move(fileName), fd, page, fifo, manual);
+  return new EventObject(std::move(fileName), file.fd, page, fifo, manual);
 }
 
 EventObject* MakeUnnamedEvent(const CreateArgs& args) {

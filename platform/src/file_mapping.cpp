@@ -20,24 +20,26 @@ void* FileMappingObject::MapPayload(size_t length) const {
 namespace {
 
 // context: the requested size (null for open-only).
-SharedObject* MakeNamedMapping(const NamespaceLock&, std::string fileName, int fd, bool fresh,
+SharedObject* MakeNamedMapping(const NamespaceLock&, std::string fileName, const ObjectFile& file,
                                const void* context) {
-  ObjectPage* page;
-  if (fresh) {
+  uint64_t size;
+  // Views map the payload directly; the header page is not kept mapped.
+  if (file.fresh) {
     if (!context) {
       Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
       return nullptr;
     }
-    page = InitObjectFile(fd, ObjectKind::kFileMapping, 0, *static_cast<const uint32_t*>(context),
-                          true);
+    size = *static_cast<const uint32_t*>(context);
+    ObjectPage* page =
+        InitObjectFile(file.fd, file.size, nullptr, ObjectKind::kFileMapping, 0, size, true);
+    if (!page) return nullptr;
+    UnmapObjectPage(page);
   } else {
-    page = AttachObjectFile(fd, ObjectKind::kFileMapping);
+    ObjectHeader header;
+    if (!ReadObjectHeader(file.fd, file.size, ObjectKind::kFileMapping, &header)) return nullptr;
+    size = header.dataSize;
   }
-  if (!page) return nullptr;
-  uint64_t size = page->header.dataSize;
-  // Views map the payload directly; the header page is not kept mapped.
-  UnmapObjectPage(page);
-  return new FileMappingObject(std::move(fileName), fd, size);
+  return new FileMappingObject(std::move(fileName), file.fd, size);
 }
 
 FileMappingObject* MakeUnnamedMapping(uint32_t size) {
@@ -46,7 +48,7 @@ FileMappingObject* MakeUnnamedMapping(uint32_t size) {
     Q7M_SetLastErrorFromErrno();
     return nullptr;
   }
-  ObjectPage* page = InitObjectFile(fd, ObjectKind::kFileMapping, 0, size, false);
+  ObjectPage* page = InitObjectFile(fd, 0, nullptr, ObjectKind::kFileMapping, 0, size, false);
   if (!page) {
     close(fd);
     return nullptr;

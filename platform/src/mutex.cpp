@@ -23,7 +23,7 @@ MutexObject::~MutexObject() {
     pthread_mutex_destroy(&page_->lock.mutex);
     munmap(page_, ObjectPageSize());
   } else {
-    UnmapObjectPage(page_);
+    CloseKeepingPage(page_);
   }
 }
 
@@ -82,15 +82,16 @@ bool MutexObject::ReleaseOnce() {
 namespace {
 
 // context: points to the creator's initialOwner flag (null for open-only).
-SharedObject* MakeNamedMutex(const NamespaceLock&, std::string fileName, int fd, bool fresh,
+SharedObject* MakeNamedMutex(const NamespaceLock&, std::string fileName, const ObjectFile& file,
                              const void* context) {
-  ObjectPage* page = fresh ? InitObjectFile(fd, ObjectKind::kMutex, 0, 0, true)
-                           : AttachObjectFile(fd, ObjectKind::kMutex);
+  ObjectPage* page =
+      file.fresh ? InitObjectFile(file.fd, file.size, file.page, ObjectKind::kMutex, 0, 0, true)
+                 : AttachObjectFile(file.fd, file.size, file.page, ObjectKind::kMutex);
   if (!page) return nullptr;
-  auto* mutex = new MutexObject(std::move(fileName), fd, page, false);
-  // Taken while the namespace lock still hides the new mutex from every
-  // other process, so nobody can get in first; being new, it is free.
-  if (fresh && context && *static_cast<const bool*>(context)) mutex->Wait(0);
+  auto* mutex = new MutexObject(std::move(fileName), file.fd, page, false);
+  // Taken while the exclusive flock of the fresh file still keeps every
+  // other process out, so nobody can get in first; being new, it is free.
+  if (file.fresh && context && *static_cast<const bool*>(context)) mutex->Wait(0);
   return mutex;
 }
 

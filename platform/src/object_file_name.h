@@ -17,8 +17,6 @@ namespace q7m::platform {
 
 // Longest object name accepted (the Win32 limit of a kernel object name).
 constexpr size_t kMaxObjectNameLength = 32767;
-// The namespace-wide lock file.
-constexpr const char kNamespaceLockFile[] = "%lock";
 // Appended to an object's file name for the FIFO of a named event.
 constexpr const char kSignalFileSuffix[] = "%fifo";
 

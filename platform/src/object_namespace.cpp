@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/mman.h>
 #include <cerrno>
 #include <cstdlib>
+
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "object_file_name.h"
 #include "q7m/platform_sys.h"
@@ -21,15 +24,32 @@ namespace {
 constexpr const char kDefaultDirectory[] = "/dev/shm/q7m";
 constexpr mode_t kDirectoryMode = 01777;
 constexpr mode_t kObjectMode = 0660;
-// Attempts to take the lock file before giving up when it keeps being
-// replaced under us (someone deleting it in a loop).
-constexpr int kLockAttempts = 100;
+// How often an open starts over because the file it reached was removed
+// under it, before giving up (someone creating and removing the name in a
+// tight loop).
+constexpr int kOpenAttempts = 100;
+// How many closed mutexes a process keeps open and mapped: enough for the
+// few a reader stack reopens all the time (the data mutex and the locks of
+// each device it uses), few enough that the descriptors and pages do not
+// matter.
+constexpr size_t kKeptFiles = 16;
+
+struct Registered {
+  KernelObject* object;
+  int fd;
+};
+
+struct KeptFile {
+  std::string fileName;
+  int fd;
+  ObjectPage* page;
+};
 
 struct Namespace {
   std::mutex mutex;
   int dirFd = -1;
-  int lockFd = -1;
-  std::unordered_map<std::string, KernelObject*> registry;
+  std::unordered_map<std::string, Registered> registry;
+  std::vector<KeptFile> kept;  // oldest first
 };
 
 Namespace& TheNamespace() {
@@ -38,15 +58,20 @@ Namespace& TheNamespace() {
     auto* n = new Namespace;
     pthread_atfork([] { TheNamespace().mutex.lock(); }, [] { TheNamespace().mutex.unlock(); },
                    [] {
-                     // The child shares the parent's open file descriptions,
-                     // and with them the parent's flocks: it must take the
-                     // namespace lock through its own, and it inherits no
-                     // objects (handles are not inherited, as on Win32), so
-                     // they are forgotten without being closed.
+                     // Handles are not inherited (as on Win32): the child
+                     // forgets the objects without running their close. Its
+                     // copies of their descriptors share the parent's open
+                     // files, and with them the parent's flocks; closing the
+                     // copies leaves those flocks to the parent alone, so a
+                     // child never keeps an object alive (or a closing
+                     // parent's exclusive flock held) after the parent has
+                     // let go of it.
                      Namespace& c = TheNamespace();
-                     if (c.lockFd >= 0) close(c.lockFd);
-                     c.lockFd = -1;
+                     for (const auto& entry : c.registry) close(entry.second.fd);
                      c.registry.clear();
+                     // Kept files hold no flock; their copies are just let go.
+                     for (const KeptFile& k : c.kept) close(k.fd);
+                     c.kept.clear();
                      c.mutex.unlock();
                    });
     return n;
@@ -82,53 +107,126 @@ bool OpenDirectory(Namespace& ns) {
   return true;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+int FlockRetryingInterrupts(int fd, int operation) {
+  int rc;
+  do {
+    rc = flock(fd, operation);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
 }
 
-// Takes the flock on the lock file; reopens it when the file we hold is no
-// longer the one in the directory (removed by hand): two processes locking
-// different files would not exclude each other.
-bool LockNamespaceFile(Namespace& ns) {
-  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    if (ns.lockFd < 0) {
-      int fd = openat(ns.dirFd, kNamespaceLockFile,
-                      O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kObjectMode);
-      if (fd >= 0) {
-        fchmod(fd, kObjectMode);
-      } else if (errno == EEXIST) {
-        fd = openat(ns.dirFd, kNamespaceLockFile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0 && errno == ENOENT) continue;
-      }
-      if (fd < 0) return SetErrorFromErrno();
-      ns.lockFd = fd;
-    }
-    int rc;
-    do {
-      rc = flock(ns.lockFd, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) return SetErrorFromErrno();
-    struct stat held, named;
-    if (fstat(ns.lockFd, &held) == 0 &&
-        fstatat(ns.dirFd, kNamespaceLockFile, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        SameFile(held, named))
+void RemoveObjectFiles(int dirFd, const std::string& fileName, bool hasSignalFile) {
+  if (hasSignalFile) unlinkat(dirFd, (fileName + kSignalFileSuffix).c_str(), 0);
+  unlinkat(dirFd, fileName.c_str(), 0);
+}
+
+// Gives up a kept file: removed when nobody holds it (it is a leftover), then
+// unmapped and closed.
+void GiveUpKeptFile(int dirFd, const KeptFile& k) {
+  struct stat st;
+  if (flock(k.fd, LOCK_EX | LOCK_NB) == 0 && fstat(k.fd, &st) == 0 && st.st_nlink > 0)
+    RemoveObjectFiles(dirFd, k.fileName, true);
+  munmap(k.page, ObjectPageSize());
+  close(k.fd);
+}
+
+// At exit the kept files go, and with them the leftovers nobody holds, so a
+// process that ends normally leaves no files behind. A thread still inside a
+// namespace call keeps them (they are leftovers, harmless to the protocol).
+void GiveUpKeptFilesAtExit() {
+  Namespace& ns = TheNamespace();
+  if (!ns.mutex.try_lock()) return;
+  for (const KeptFile& k : ns.kept) GiveUpKeptFile(ns.dirFd, k);
+  ns.kept.clear();
+  ns.mutex.unlock();
+}
+
+// Takes the kept file of `fileName` out of the list; false when none.
+bool TakeKeptFile(Namespace& ns, const std::string& fileName, KeptFile* taken) {
+  for (auto it = ns.kept.begin(); it != ns.kept.end(); ++it) {
+    if (it->fileName == fileName) {
+      *taken = std::move(*it);
+      ns.kept.erase(it);
       return true;
-    close(ns.lockFd);
-    ns.lockFd = -1;
+    }
   }
-  Q7M_SetLastError(Q7M_ERROR_LOCK_VIOLATION);
   return false;
 }
 
-// Removes an object's files, but only if the name still refers to the file
-// behind `fd`.
-void RemoveObjectFiles(int dirFd, int fd, const std::string& fileName) {
-  struct stat held, named;
-  if (fstat(fd, &held) != 0 || fstatat(dirFd, fileName.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !SameFile(held, named))
-    return;
-  unlinkat(dirFd, (fileName + kSignalFileSuffix).c_str(), 0);
-  unlinkat(dirFd, fileName.c_str(), 0);
+enum class Step { kDone, kFailed, kStartOver };
+
+// The end of an open that holds the shared flock.
+Step Held(int fd, ObjectFile* file) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    Q7M_SetLastErrorFromErrno();
+    close(fd);
+    return Step::kFailed;
+  }
+  if (st.st_nlink == 0) {
+    close(fd);
+    return Step::kStartOver;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
+    return Step::kFailed;
+  }
+  file->fd = fd;
+  file->fresh = false;
+  file->size = st.st_size;
+  return Step::kDone;
+}
+
+// The flock step of an open (see the header). `fd` is closed unless kDone.
+Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int fd,
+                    ObjectFile* file) {
+  struct stat st;
+  for (bool waited = false;; waited = true) {
+    if (FlockRetryingInterrupts(fd, LOCK_EX | LOCK_NB) == 0) {
+      // Nobody holds the file: new, a leftover, or removed a moment ago.
+      if (fstat(fd, &st) != 0) {
+        Q7M_SetLastErrorFromErrno();
+      } else if (!S_ISREG(st.st_mode)) {
+        Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
+      } else if (st.st_nlink == 0) {
+        close(fd);
+        return Step::kStartOver;
+      } else if (!mayCreate) {
+        // Left behind by processes that were killed (or by a creator that
+        // has not locked it yet, which then starts over): the object is
+        // gone. Holding the exclusive flock of the linked file, the name is
+        // ours to remove.
+        RemoveObjectFiles(dirFd, fileName, true);
+        Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
+      } else {
+        file->fd = fd;
+        file->fresh = true;
+        file->size = st.st_size;
+        return Step::kDone;
+      }
+      close(fd);
+      return Step::kFailed;
+    }
+    if (errno != EWOULDBLOCK) break;
+    // Held by others.
+    if (FlockRetryingInterrupts(fd, LOCK_SH | LOCK_NB) == 0) return Held(fd, file);
+    if (errno != EWOULDBLOCK) break;
+    // Someone holds it exclusively for a moment: a creator filling it in or
+    // a closer removing it. A removed file is not waited for.
+    if (fstat(fd, &st) != 0 || st.st_nlink == 0) {
+      close(fd);
+      return Step::kStartOver;
+    }
+    if (FlockRetryingInterrupts(fd, LOCK_SH) != 0) break;
+    // The holder we waited for may have died half-way, leaving a leftover
+    // nobody else holds: decide once more (a failed conversion keeps
+    // nothing, so the shared flock is then taken anew).
+    if (waited) return Held(fd, file);
+  }
+  Q7M_SetLastErrorFromErrno();
+  close(fd);
+  return Step::kFailed;
 }
 
 }  // namespace
@@ -136,7 +234,7 @@ void RemoveObjectFiles(int dirFd, int fd, const std::string& fileName) {
 NamespaceLock::NamespaceLock() {
   Namespace& ns = TheNamespace();
   ns.mutex.lock();
-  if (OpenDirectory(ns) && LockNamespaceFile(ns)) {
+  if (OpenDirectory(ns)) {
     ok_ = true;
   } else {
     ns.mutex.unlock();
@@ -144,78 +242,102 @@ NamespaceLock::NamespaceLock() {
 }
 
 NamespaceLock::~NamespaceLock() {
-  if (!ok_) return;
-  Namespace& ns = TheNamespace();
-  flock(ns.lockFd, LOCK_UN);
-  ns.mutex.unlock();
+  if (ok_) TheNamespace().mutex.unlock();
 }
 
 int NamespaceLock::dirFd() const {
   return TheNamespace().dirFd;
 }
 
-bool OpenObjectFile(const NamespaceLock& lock, const std::string& fileName, bool mayCreate,
-                    ObjectFile* file) {
+bool OpenObjectFile(const NamespaceLock& lock, const std::string& fileName, ObjectKind kind,
+                    bool mayCreate, ObjectFile* file) {
   const int dirFd = lock.dirFd();
   const char* path = fileName.c_str();
-  int fd = -1;
-  for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+  Namespace& ns = TheNamespace();
+  KeptFile k;
+  if (TakeKeptFile(ns, fileName, &k)) {
+    if (kind == ObjectKind::kMutex) {
+      switch (LockObjectFile(dirFd, fileName, mayCreate, k.fd, file)) {
+        case Step::kDone:
+          file->page = k.page;
+          return true;
+        case Step::kFailed:
+          munmap(k.page, ObjectPageSize());
+          return false;
+        case Step::kStartOver:
+          // Removed since: the name leads elsewhere now.
+          munmap(k.page, ObjectPageSize());
+          break;
+      }
+    } else {
+      GiveUpKeptFile(dirFd, k);
+    }
+  }
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    int fd = -1;
     if (mayCreate) {
       fd = openat(dirFd, path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kObjectMode);
       if (fd >= 0) {
         // Group members share objects whatever their umask is.
         fchmod(fd, kObjectMode);
-        break;
+      } else if (errno != EEXIST) {
+        return SetErrorFromErrno();
       }
-      if (errno != EEXIST) return SetErrorFromErrno();
     }
-    fd = openat(dirFd, path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    // Gone between the two calls (removed from outside the protocol): try
-    // once more to create it.
-    if (fd < 0 && !(errno == ENOENT && mayCreate)) return SetErrorFromErrno();
-  }
-  if (fd < 0) return SetErrorFromErrno();
-
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
-    return false;
-  }
-
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    if (!mayCreate) {
-      // Left behind by processes that were killed: the object is gone.
-      RemoveObjectFiles(dirFd, fd, fileName);
-      close(fd);
-      Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
-      return false;
+    if (fd < 0) {
+      fd = openat(dirFd, path, O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+      if (fd < 0) {
+        // Removed between the two calls: create it after all.
+        if (errno == ENOENT && mayCreate) continue;
+        return SetErrorFromErrno();
+      }
     }
-    file->fd = fd;
-    file->fresh = true;
-    return true;
+    switch (LockObjectFile(dirFd, fileName, mayCreate, fd, file)) {
+      case Step::kDone:
+        return true;
+      case Step::kFailed:
+        return false;
+      case Step::kStartOver:
+        break;
+    }
   }
-  // Held by others. Nobody holds it exclusively outside the namespace lock,
-  // so this never waits.
-  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
-    close(fd);
-    Q7M_SetLastError(Q7M_ERROR_BUSY);
-    return false;
-  }
-  file->fd = fd;
-  file->fresh = false;
-  return true;
+  Q7M_SetLastError(Q7M_ERROR_BUSY);
+  return false;
 }
 
 void PublishObjectFile(int fd) {
-  flock(fd, LOCK_SH);
+  FlockRetryingInterrupts(fd, LOCK_SH);
 }
 
-void CloseObjectFile(const NamespaceLock& lock, int fd, const std::string& fileName) {
-  // Converting to exclusive drops our shared lock first; that does not
-  // matter, the descriptor is closed either way.
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) RemoveObjectFiles(lock.dirFd(), fd, fileName);
+void CloseObjectFile(const NamespaceLock& lock, int fd, const std::string& fileName,
+                     bool hasSignalFile) {
+  // A failed conversion drops our shared flock; that does not matter, the
+  // descriptor is closed either way. A file we held all along cannot have
+  // been removed by the protocol; a link count of 0 means it was removed by
+  // hand, and the name may belong to another object by now.
+  struct stat st;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && st.st_nlink > 0)
+    RemoveObjectFiles(lock.dirFd(), fileName, hasSignalFile);
   close(fd);
+}
+
+void CloseAndKeepObjectFile(const NamespaceLock& lock, int fd, const std::string& fileName,
+                            ObjectPage* page) {
+  // Whether or not we were the last holder, all there is to do is to let go
+  // of our flock: without holders the file is a leftover, which every open
+  // treats as absent (and an open-only call removes).
+  flock(fd, LOCK_UN);
+  Namespace& ns = TheNamespace();
+  static const bool tidyAtExit = [] { return std::atexit(GiveUpKeptFilesAtExit) == 0; }();
+  (void)tidyAtExit;
+  KeptFile older;
+  // A second object of one name exists only while the first one dies.
+  if (TakeKeptFile(ns, fileName, &older)) GiveUpKeptFile(lock.dirFd(), older);
+  if (ns.kept.size() >= kKeptFiles) {
+    GiveUpKeptFile(lock.dirFd(), ns.kept.front());
+    ns.kept.erase(ns.kept.begin());
+  }
+  ns.kept.push_back(KeptFile{fileName, fd, page});
 }
 
 KernelObject* FindRegisteredObject(const NamespaceLock&, const std::string& fileName,
@@ -224,24 +346,26 @@ KernelObject* FindRegisteredObject(const NamespaceLock&, const std::string& file
   *wrongKind = false;
   auto it = ns.registry.find(fileName);
   if (it == ns.registry.end()) return nullptr;
-  if (it->second->kind() != kind) {
+  KernelObject* object = it->second.object;
+  if (object->kind() != kind) {
     *wrongKind = true;
     return nullptr;
   }
   // A registered object whose last reference is going away right now
   // counts as closed; its destructor unregisters it shortly.
-  return it->second->TryAddRef() ? it->second : nullptr;
+  return object->TryAddRef() ? object : nullptr;
 }
 
-void RegisterObject(const NamespaceLock&, const std::string& fileName, KernelObject* object) {
-  TheNamespace().registry[fileName] = object;
+void RegisterObject(const NamespaceLock&, const std::string& fileName, KernelObject* object,
+                    int fd) {
+  TheNamespace().registry[fileName] = Registered{object, fd};
 }
 
 void UnregisterObject(const NamespaceLock&, const std::string& fileName,
                       const KernelObject* object) {
   Namespace& ns = TheNamespace();
   auto it = ns.registry.find(fileName);
-  if (it != ns.registry.end() && it->second == object) ns.registry.erase(it);
+  if (it != ns.registry.end() && it->second.object == object) ns.registry.erase(it);
 }
 
 }  // namespace q7m::platform

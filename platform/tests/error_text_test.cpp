@@ -2,10 +2,13 @@
 // text, and the buffer rules hold.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
-#include "q7m/platform.h"
+#include "q7m/platform_sys.h"
 
 namespace {
 
@@ -75,6 +78,29 @@ TEST(ErrorTextTest, EveryNumberTheStackReportsHasAText) {
   EXPECT_EQ(Text(Q7M_ERROR_OPERATION_ABORTED),
             "The I/O operation has been aborted because of either a thread exit or an "
             "application request.");
+}
+
+TEST(ErrorTextTest, EveryNumberThePlatformHeaderNamesAndEveryErrnoTranslationHasAText) {
+  // The header is the one list the libraries take their numbers from.
+  std::ifstream header(Q7M_PLATFORM_HEADER);
+  ASSERT_TRUE(header.good()) << Q7M_PLATFORM_HEADER;
+  int named = 0;
+  for (std::string line; std::getline(header, line);) {
+    char name[64];
+    unsigned number;
+    if (std::sscanf(line.c_str(), "#define %63s %uu", name, &number) != 2 ||
+        std::strncmp(name, "Q7M_ERROR_", 10) != 0)
+      continue;
+    ++named;
+    EXPECT_FALSE(Text(number).empty()) << name;
+  }
+  EXPECT_GT(named, 40);
+  for (int err = 0; err < 134; ++err) {
+    const uint32_t code = Q7M_Win32ErrorFromErrno(err);
+    EXPECT_FALSE(Text(code).empty()) << "errno " << err << " gives " << code;
+  }
+  EXPECT_EQ(Text(Q7M_ERROR_TOO_MANY_TCBS), "Cannot create another thread.");
+  EXPECT_EQ(Text(Q7M_ERROR_BAD_DEVICE), "The specified device name is invalid.");
 }
 
 TEST(ErrorTextTest, ShortBufferCutsUnknownNumberFails) {

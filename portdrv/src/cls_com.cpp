@@ -49,8 +49,7 @@ uint32_t clsCom::GetDeviceInfo(PDLNK_DEVICE_INFO* info) {
 }
 
 uint32_t clsCom::ConfigurePort() {
-  speed_t speed;
-  if (!serial::BaudToSpeed(baudRate_, &speed)) return SystemError(Q7M_ERROR_INVALID_PARAMETER);
+  if (baudRate_ <= 0) return SystemError(Q7M_ERROR_INVALID_PARAMETER);
   termios current;
   if (tcgetattr(deviceHandle_, &current) != 0) {
     Q7M_SetLastErrorFromErrno();
@@ -62,7 +61,7 @@ uint32_t clsCom::ConfigurePort() {
   // from the error counters and looks at DSR itself.
   // Whatever was queued before we owned the port is not ours.
   tcflush(deviceHandle_, TCIOFLUSH);
-  if (!serial::ApplyLineSettings(deviceHandle_, current, speed)) return kPdSystemError;
+  if (!serial::ApplyLineSettings(deviceHandle_, current, baudRate_)) return kPdSystemError;
   settingsSaved_ = true;
   return kPdOk;
 }

@@ -50,6 +50,38 @@ class clsDevice : public clsNamedObject {
   uint32_t IsCancel();
 
   // ---- the transport's operations ----
+  // The contract every transport keeps (clsCom for a serial port, ComHID
+  // for a USB HID reader):
+  //  - Results are PDLNK result codes. kPdSystemError always comes with the
+  //    last error set (SystemError); every other result leaves the last
+  //    error as the operation found it, unless it says otherwise.
+  //  - Thread: each operation runs on the thread of the application that
+  //    called the export (or of the open), never on a transport's own
+  //    thread; a transport's threads only feed the waits of Send/Receive.
+  //  - GetDevicePath, OpenDevice, MakeResource: only during Open, in this
+  //    order, with no lock of this object held and before any other thread
+  //    can reach the device (it is not in the device table yet). They do not
+  //    wait for the reader: they read the configuration, open the OS handle
+  //    without blocking, make buffers, events and threads. kPdOk,
+  //    kPdNotFound / kPdNotSupported (no such reader or back end),
+  //    kPdSystemError (e.g. Q7M_ERROR_SHARING_VIOLATION: the port is another
+  //    process's; Q7M_ERROR_FILENAME_EXCED_RANGE: the path is too long).
+  //    MakeResource also runs after the OS handle was taken over from
+  //    another process instead of opened.
+  //  - Send, Receive: the device's one running exchange (the device table's
+  //    busy flag), under the session mutex shared by every process using the
+  //    reader (waited for without limit) and this object's device lock. They
+  //    block for at most timeLimit milliseconds, waiting on events (no
+  //    polling), and end early when the cancel event is set. `key` is the
+  //    session key record when the crypto mode is on, else null. kPdOk,
+  //    kPdTimeout, kPdCancelled, kPdTooLong, kPdMalformed,
+  //    kPdDecryptedTooLong, kPdRemoved, kPdLineFault (serial),
+  //    kPdSystemError.
+  //  - Exists, GetDeviceInfo: under the device table's lock, without the
+  //    busy flag or the session mutex, so they reach a device whose exchange
+  //    is running; they never wait for the reader (Exists also checks a
+  //    handle taken over from another process during Open). kPdOk, kPdRemoved
+  //    (Exists), kPdSystemError.
   virtual uint32_t Send(const uint8_t* message, uint32_t length, SessionKeyRecord* key,
                         uint32_t timeLimit) = 0;
   virtual uint32_t Receive(uint8_t* buffer, uint32_t size, uint32_t* received,

@@ -7,6 +7,7 @@
 #include "q7m/last_error_keeper.h"
 #include "q7m/pdlnk.h"
 #include "q7m/platform_sys.h"
+#include "q7m/system_failure.h"
 
 namespace q7m {
 
@@ -26,10 +27,8 @@ constexpr uint32_t kPdNotSupported = PDLNK_NOT_SUPPORTED;
 constexpr uint32_t kPdLineFault = PDLNK_LINE_FAULT;
 constexpr uint32_t kPdSystemError = PDLNK_SYSTEM_ERROR;
 
-// Sets the last error and gives the system-error result.
-inline uint32_t SystemError(uint32_t lastError) {
-  Q7M_SetLastError(lastError);
-  return kPdSystemError;
-}
+static_assert(kPdSystemError == kSystemFailureResult);
+// The platform's SystemFailure under the name this library's code uses.
+inline constexpr auto& SystemError = SystemFailure;
 
 }  // namespace q7m

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "q7m/platform_sys.h"
+#include "serial_any_rate.h"
 
 namespace q7m::serial {
 
@@ -68,7 +69,15 @@ bool BaudToSpeed(int32_t baud, speed_t* speed) {
   return false;
 }
 
-bool ApplyLineSettings(int fd, const termios& base, speed_t speed) {
+bool ApplyLineSettings(int fd, const termios& base, int32_t baud) {
+  if (baud <= 0) {
+    Q7M_SetLastError(Q7M_ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  // A rate without a constant is set through termios2 once the rest is in
+  // place (over a constant one in between).
+  speed_t speed = B38400;
+  const bool constantRate = BaudToSpeed(baud, &speed);
   termios t = base;
   // Binary input: no break or parity marking, no stripping, no CR/NL
   // translation, no XON/XOFF; parity errors are checked (and counted).
@@ -106,6 +115,7 @@ bool ApplyLineSettings(int fd, const termios& base, speed_t speed) {
       return false;
     }
   }
+  if (!constantRate && !SetAnyBaudRate(fd, static_cast<uint32_t>(baud))) return false;
   int lines = TIOCM_DTR | TIOCM_RTS;
   ::ioctl(fd, TIOCMBIS, &lines);  // a pseudo-terminal has none: nothing to raise
   return true;

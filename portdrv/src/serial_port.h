@@ -31,15 +31,17 @@ int OpenPortExclusive(const char* path);
 // Gives the terminal's exclusive mode up (before the descriptor is closed).
 void ReleasePortExclusive(int fd);
 
-// The termios speed for a baud rate; false when termios cannot express it.
+// The termios speed for a baud rate; false when termios has no constant for
+// it.
 bool BaudToSpeed(int32_t baud, speed_t* speed);
 
-// Applies 8 data bits, even parity, 1 stop bit at `speed`: raw binary, parity
+// Applies 8 data bits, even parity, 1 stop bit at `baud` (any positive rate;
+// one without a termios constant is set through termios2): raw binary, parity
 // checking on, no flow control either way, no character replacement or
 // stripping, the receiver on, modem status ignored for reads; reads do not
 // block (waits are done with poll). DTR and RTS are raised where the port
 // has them. False with the last error.
-bool ApplyLineSettings(int fd, const termios& base, speed_t speed);
+bool ApplyLineSettings(int fd, const termios& base, int32_t baud);
 
 // Reading the kernel's line error counters: each Read gives the flags of
 // the errors counted since the previous one.

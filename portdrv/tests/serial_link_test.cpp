@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "port_rate.h"
 #include "q7m/pdlnk.h"
 #include "q7m/platform_sys.h"
 #include "q7m_test.h"
@@ -233,6 +234,19 @@ TEST_F(SerialLinkTest, BaudRateFromTheNameTheIniFileOrTheDefault) {
   ASSERT_TRUE(Open("COM2:9600"));
   EXPECT_EQ(HostSpeed(sim_.ptyPath()), B9600);
   EXPECT_EQ(Exchange("C10").substr(0, 3), "P10");
+}
+
+TEST_F(SerialLinkTest, RatesWithoutATermiosConstantAreSetExactly) {
+  ASSERT_TRUE(StartReader(""));
+  for (const uint32_t rate : {14400u, 28800u, 56000u, 128000u, 256000u}) {
+    SCOPED_TRACE(rate);
+    ASSERT_TRUE(Open(("COM2:" + std::to_string(rate)).c_str()));
+    const int held = HeldDescriptor(sim_.ptyPath());
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(pdlnktest::PortRate(held), rate);
+    EXPECT_EQ(PDLNK_Close(handle_), PDLNK_SUCCESS);
+    handle_ = -1;
+  }
 }
 
 TEST_F(SerialLinkTest, PortSettingsAreRestoredOnClose) {

@@ -12,18 +12,6 @@
 namespace rdaxsim {
 namespace {
 
-class Event {
- public:
-  Event() : handle_(Q7M_CreateEvent(1, 0, nullptr)) {}
-  ~Event() { Q7M_CloseHandle(handle_); }
-  Q7M_HANDLE get() const { return handle_; }
-  bool Wait() const { return Q7M_WaitForSingleObject(handle_, 30000) == Q7M_WAIT_OBJECT_0; }
-  bool Signalled() const { return Q7M_WaitForSingleObject(handle_, 0) == Q7M_WAIT_OBJECT_0; }
-
- private:
-  Q7M_HANDLE handle_;
-};
-
 SEQUOR_HANDLE Session(const RDAX* handle) {
   return reinterpret_cast<SEQUOR_HANDLE>(const_cast<RDAX*>(handle));
 }

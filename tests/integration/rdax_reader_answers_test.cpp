@@ -15,16 +15,6 @@ SEQUOR_HANDLE Session(const RDAX* handle) {
   return reinterpret_cast<SEQUOR_HANDLE>(const_cast<RDAX*>(handle));
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  char two[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(two, sizeof two, "%02X", c);
-    hex += two;
-  }
-  return hex;
-}
-
 class ReaderAnswersOnSim : public RdaxOnSim {
  protected:
   // One exchange through the execution service, which keeps the response

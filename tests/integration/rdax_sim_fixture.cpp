@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace rdaxsim {
 
 const RDAX* OpenReader(Link link) {
@@ -37,6 +39,16 @@ uint32_t RdaxOnSim::Send(const std::string& command, std::string* response, Q7M_
                        sizeof buffer, &length, 10, nullptr);
   if (response != nullptr) response->assign(buffer, length <= sizeof buffer ? length : 0);
   return r;
+}
+
+std::string Hex(const std::string& bytes) {
+  std::string hex;
+  char two[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(two, sizeof two, "%02X", c);
+    hex += two;
+  }
+  return hex;
 }
 
 std::string LinkName(const ::testing::TestParamInfo<Link>& info) {

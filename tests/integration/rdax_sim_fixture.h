@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "q7m/rdax.h"
 #include "sequor_sim_fixture.h"
@@ -14,6 +15,21 @@
 namespace rdaxsim {
 
 enum class Link { kSerial, kUsb };
+
+// A completion event for asynchronous calls.
+class Event {
+ public:
+  Event() : handle_(Q7M_CreateEvent(1, 0, nullptr)) {}
+  ~Event() { Q7M_CloseHandle(handle_); }
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  Q7M_HANDLE get() const { return handle_; }
+  bool Wait() const { return Q7M_WaitForSingleObject(handle_, 30000) == Q7M_WAIT_OBJECT_0; }
+  bool Signalled() const { return Q7M_WaitForSingleObject(handle_, 0) == Q7M_WAIT_OBJECT_0; }
+
+ private:
+  Q7M_HANDLE handle_;
+};
 
 // Opens the fixture's reader on `link` (serial at the emulator's speed, USB
 // with the default open block); null with the last error on failure.
@@ -33,6 +49,13 @@ class RdaxOnSim : public ::testing::TestWithParam<Link> {
   void HoldNextCommand() { sim_.Control({"fault", reader(), "no-answer"}); }
   // Waits until the reader has received `command`.
   bool ReaderGot(const std::string& command) { return sim_.WaitForLog("|" + command + "|"); }
+  // The commands the reader took since the test began, in order.
+  std::vector<std::string> Commands() const { return sim_.Commands(reader()); }
+  // The last command the reader took ("" when none).
+  std::string LastCommand() const {
+    const std::vector<std::string> all = Commands();
+    return all.empty() ? std::string() : all.back();
+  }
 
   std::string dir_;
   sequorsim::SimReader sim_;
@@ -41,6 +64,9 @@ class RdaxOnSim : public ::testing::TestWithParam<Link> {
   char asyncResponse_[1024] = {};
   uint32_t asyncLength_ = 0;
 };
+
+// Bytes as the hexadecimal digits the emulator's "reply data=" takes.
+std::string Hex(const std::string& bytes);
 
 std::string LinkName(const ::testing::TestParamInfo<Link>& info);
 

@@ -14,6 +14,16 @@ bool SimReader::Start(const std::string& dir, const std::vector<std::string>& ex
   return sim_.Start(args);
 }
 
+std::vector<std::string> SimReader::Commands(const std::string& reader) const {
+  std::vector<std::string> commands;
+  for (const std::string& line : sim_.LogLines(reader, "CMD")) {
+    const size_t open = line.find('|');
+    if (open == std::string::npos || line.back() != '|') continue;
+    commands.push_back(line.substr(open + 1, line.size() - open - 2));
+  }
+  return commands;
+}
+
 std::string SimReader::Control(const std::vector<std::string>& words) {
   std::string command;
   for (const std::string& word : words) command += word + " ";

@@ -27,10 +27,13 @@ class SimReader {
   bool Start(const std::string& dir, const std::vector<std::string>& extraArgs = {});
   // Runs "q7m-sim ctl <words>" against this emulator; its output.
   std::string Control(const std::vector<std::string>& words);
+  // The command messages `reader` took, in order, as their printable text.
+  std::vector<std::string> Commands(const std::string& reader) const;
   // Waits until the emulator's wire log holds `needle`.
   bool WaitForLog(const std::string& needle, std::chrono::milliseconds limit = 10s) const {
     return sim_.WaitForLog(needle, limit);
   }
+  // The emulator process itself (its wire log lines, counters).
   const q7mtest::SimProcess& process() const { return sim_; }
   q7mtest::SimProcess& process() { return sim_; }
 

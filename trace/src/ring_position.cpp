@@ -33,8 +33,11 @@ uint32_t RebuildRingPosition(clsRecordFile& file, uint32_t maxRecords, RingState
     uint32_t want = count * recordSize;
     uint32_t got = 0;
     if (file.ReadRecordAt(slot, batch.get(), want, &got) != kOk) return kSystemFailure;
-    // What the file does not hold reads as empty records.
-    if (got < want) std::memset(batch.get() + got, 0, want - got);
+    // What the file does not hold reads as empty records, and so does a
+    // record it holds only in part (a write cut by a crash), even when the
+    // part is a whole valid header: the ring resumes in that slot.
+    const uint32_t whole = got - got % recordSize;
+    if (whole < want) std::memset(batch.get() + whole, 0, want - whole);
     for (uint32_t i = 0; i < count && running; ++i) {
       running = run.Accept(batch.get() + size_t{i} * recordSize, recordSize);
     }

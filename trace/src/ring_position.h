@@ -12,8 +12,8 @@ namespace q7m::trace {
 // Scans `file` (records of file.recordSize() bytes) from slot 0 and sets
 // writeIndex and nextSequence of `ring` to follow the unbroken run of
 // consecutive records that starts there; maxRecords becomes `maxRecords`.
-// A short read counts as an empty record. 0, or 1000 when a read fails (the
-// ring is then left as it was).
+// A record the file holds only in part counts as an empty one. kOk, or
+// kSystemFailure when a read fails (the ring is then left as it was).
 uint32_t RebuildRingPosition(clsRecordFile& file, uint32_t maxRecords, RingState* ring);
 
 }  // namespace q7m::trace

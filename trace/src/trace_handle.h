@@ -27,7 +27,8 @@ class TraceHandle {
 
   // Reads the configuration, joins (or creates) the ring of the trace file
   // and opens the file; the first handle on a ring rebuilds its position
-  // from the file. 0; kConfigRefused; 1000 (the last error tells why); or a
+  // from the file. kOk; kConfigRefused; kSystemFailure (the last error tells
+  // why); or a
   // code of clsShareMemory::Create.
   uint32_t Configure(const char* iniName, const char* moduleName, const char* librarySection);
 

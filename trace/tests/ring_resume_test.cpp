@@ -85,6 +85,21 @@ TEST(RingResume, FullRingOfOneRunGoesBackToSlotZero) {
   EXPECT_EQ(ring.size(), 5u);  // the file does not grow
 }
 
+TEST(RingResume, ARecordCutByACrashIsAnEmptySlotWhereTheRingResumes) {
+  // Three whole records, then the first bytes of a fourth: cut inside its
+  // header, right after the header, and one byte short of the whole record.
+  const std::string whole = SeedRun(kLength, 1, 4);
+  const size_t size = whole.size() / 4;
+  for (size_t cut : {size_t{30}, size_t{40}, size - 1}) {
+    SCOPED_TRACE("cut after " + std::to_string(cut) + " bytes");
+    auto ring = ProbeAfterSeeding(whole.substr(0, 3 * size + cut), 100);
+    ASSERT_EQ(ProbeSlot(ring), 3);
+    EXPECT_EQ(ring[3].header.sequence, 4u);
+    EXPECT_TRUE(ring[3].whole);
+    EXPECT_EQ(ring.size(), 4u);
+  }
+}
+
 TEST(RingResume, ADamagedOrForeignStartBeginsAFreshRing) {
   auto ring = ProbeAfterSeeding("this is not a trace ring at all, just text....\r\n", 100);
   ASSERT_EQ(ProbeSlot(ring), 0);

@@ -226,9 +226,11 @@ typedef struct RdaxChipData {
   uint8_t data[RDAX_CHIP_DATA_MAX];
 } RdaxChipData;
 
-/* Contactless cards found by RDAX_ActivateContactless. */
+/* Contactless cards found by RDAX_ActivateContactless: a record of 1988
+ * bytes (its mark) with room for 99 card entries. Cards beyond the 99th are
+ * counted but not recorded. */
 #define RDAX_CONTACTLESS_MARK 1988u
-#define RDAX_CONTACTLESS_MAX_CARDS 100u
+#define RDAX_CONTACTLESS_MAX_CARDS 99u
 typedef struct RDAX_CONTACTLESS_CARD {
   uint32_t type; /* RDAX_CARD_* */
   uint8_t id[4];
@@ -341,6 +343,17 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_LogErrorData(const RDAX* handle, const char* te
 
 /* ======== device information, status, LEDs (dispatched) ======== */
 
+/* Replies cut short. The library never reads beyond the bytes the reader
+ * sent. A field of a positive reply that did not arrive reads as 0 (numbers,
+ * digits, counters, sensor levels, sums), as an empty text (type, revision,
+ * serial and model number: terminated where they would have started), as
+ * RDAX_ICSTD_UNKNOWN (standards) or as "not reported" (capabilities and
+ * status keep their presets; a missing "C11" status reads as media 0, chip
+ * 7). Whatever did arrive is written, and the export then returns
+ * RDAX_E_FAULTY_REPLY instead of RDAX_OK, so a short reply is never taken
+ * for a complete one. A reader that refuses "CUE" with "00" has no serial or
+ * model number: the text is empty and the result RDAX_OK. */
+
 /* Fills *caps. The record is preset first (type 3, chipProtocols 3,
  * securityType 1, powerOnOption 1, powerOffOption 1, readWriteAfterEject 1,
  * chipPower 14, everything else 0); readTracks, extraSam and
@@ -409,21 +422,35 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_SetLEDControlMode(const RDAX* handle, uint32_t 
 
 /* ======== card transport and magnetic stripe (dispatched, guarded) ======== */
 
-/* Resets the reader ("C00"); retries once after a cancel when the reader
- * does not answer in time. */
+/* Resets the reader ("C00", 3 s for the answer); when no answer comes in
+ * time, sends the cancel "E" (its outcome ignored) and "C00" once more with
+ * 30 s, whose outcome is the result. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_InitialReset(const RDAX* handle, Q7M_HANDLE completionEvent);
-/* How the next card is taken in and read. RDAX_E_NULL_ARGUMENT (setting),
- * RDAX_E_PARAMETER (direction above 2, mask above 7). */
+/* How the next card is taken in and read ("C:6": direction, the reader's
+ * track set character, insertion lock, pull-out lock). RDAX_E_NULL_ARGUMENT
+ * (setting), RDAX_E_PARAMETER (direction above 2, mask above 7); both
+ * stored, nothing sent. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_PrepareTransactionSetting(const RDAX* handle,
                                                            const RDAX_TRANSACTION_SETTING* setting,
                                                            Q7M_HANDLE completionEvent);
-/* Watches the card slot for `seconds` (0 to 99, else RDAX_E_PARAMETER) and
- * fills *status. */
+/* Watches the card slot for `seconds` (0 to 99, else RDAX_E_PARAMETER,
+ * nothing sent): the reader answers when the card moves or the time is up,
+ * and the call waits that long plus 2 s. Fills *status with the reader's
+ * five digits only when the answer is a success; a reply cut short leaves
+ * the record alone and gives RDAX_E_FAULTY_REPLY. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_MonitorCardStatus(const RDAX* handle, uint32_t seconds,
                                                    RDAX_CARD_STATUS* status,
                                                    Q7M_HANDLE completionEvent);
-/* Reads the tracks of `mask` (1 to 7, else RDAX_E_PARAMETER) into *tracks.
- * Returns the first failing track's result (RDAX_W_TRACK_*), or RDAX_OK. */
+/* Reads the tracks of `mask` (1 to 7, else RDAX_E_PARAMETER) into *tracks;
+ * only the requested tracks' entries are written. Per track: result 0, or
+ * the reader's error for it (RDAX_W_TRACK_*); data is delivered for 0 and
+ * for RDAX_W_TRACK_46, length 0 otherwise. Bounds: a track longer than its
+ * area (RDAX_TRACK1/2/3_CAPACITY) is cut to the area, the tracks after it
+ * still read from where the reader put them. A track whose result, length
+ * or data did not arrive in full gets RDAX_E_FAULTY_REPLY and length 0, as
+ * do the data tracks after it. Returns the first non-zero track result in
+ * track order, or RDAX_OK; another warning or error of the reply leaves the
+ * record alone. */
 Q7M_EXPORT uint32_t Q7M_API RDAX_ReadMagTrack(const RDAX* handle, uint32_t mask,
                                               RDAX_TRACK_DATA* tracks,
                                               Q7M_HANDLE completionEvent);
@@ -446,7 +473,10 @@ Q7M_EXPORT uint32_t Q7M_API RDAX_DeactivateICC(const RDAX* handle, Q7M_HANDLE co
  * below); input->kind RDAX_CHIPIO_PROTOCOL_T0 or _T1, input->length at most
  * RDAX_CHIP_DATA_MAX (else RDAX_E_PARAMETER). output->length is the length
  * of the card's answer; its data is cut to RDAX_CHIP_DATA_MAX.
- * RDAX_E_NULL_ARGUMENT (input, output). */
+ * RDAX_E_NULL_ARGUMENT (input, output). A T=1 answer comes in parts; a
+ * reader still sending parts after 64 of them is faulty: RDAX_E_FAULTY_REPLY,
+ * *output holding what arrived (the same for RDAX_CommunicateSAM and
+ * RDAX_TypeBCommunication). */
 Q7M_EXPORT uint32_t Q7M_API RDAX_CommunicateICC(const RDAX* handle, const RdaxChipData* input,
                                                 RdaxChipData* output,
                                                 Q7M_HANDLE completionEvent);
@@ -610,7 +640,8 @@ static_assert(sizeof(RdaxChipData) == 2056 && offsetof(RdaxChipData, data) == 8)
 static_assert(sizeof(RDAX_CONTACTLESS_CARD) == 20 &&
               offsetof(RDAX_CONTACTLESS_CARD, protocolInfo) == 12);
 static_assert(offsetof(RdaxContactlessCards, card) == 8 &&
-              sizeof(RdaxContactlessCards) == 8 + 20 * RDAX_CONTACTLESS_MAX_CARDS);
+              sizeof(RdaxContactlessCards) == 8 + 20 * RDAX_CONTACTLESS_MAX_CARDS &&
+              sizeof(RdaxContactlessCards) == RDAX_CONTACTLESS_MARK);
 static_assert(sizeof(RDAX_TYPEB_ATTRIBUTE) == RDAX_TYPEB_ATTRIBUTE_MARK &&
               offsetof(RDAX_TYPEB_ATTRIBUTE, tr0) == 12 &&
               offsetof(RDAX_TYPEB_ATTRIBUTE, maxFrameSizeCode) == 15 &&

@@ -40,7 +40,9 @@ typedef void* Q7M_HANDLE;
 #define Q7M_WAIT_FAILED 0xFFFFFFFFu
 #define Q7M_MAXIMUM_WAIT_OBJECTS 64u
 
-/* Last-error values, Win32 numbering (the subset the stack reports). */
+/* Last-error values, Win32 numbering (the subset the stack reports). Every
+ * library names the numbers it reports from this list, and each of them has
+ * its text in Q7M_FormatMessage. */
 #define Q7M_ERROR_SUCCESS 0u
 #define Q7M_ERROR_INVALID_FUNCTION 1u
 #define Q7M_ERROR_FILE_NOT_FOUND 2u
@@ -49,6 +51,7 @@ typedef void* Q7M_HANDLE;
 #define Q7M_ERROR_ACCESS_DENIED 5u
 #define Q7M_ERROR_INVALID_HANDLE 6u
 #define Q7M_ERROR_NOT_ENOUGH_MEMORY 8u
+#define Q7M_ERROR_INVALID_ACCESS 12u
 #define Q7M_ERROR_INVALID_DATA 13u
 #define Q7M_ERROR_OUTOFMEMORY 14u
 #define Q7M_ERROR_NOT_READY 21u
@@ -84,12 +87,29 @@ typedef void* Q7M_HANDLE;
 #define Q7M_ERROR_BADKEY 1010u
 #define Q7M_ERROR_DEVICE_NOT_CONNECTED 1167u
 #define Q7M_ERROR_NOT_FOUND 1168u
+#define Q7M_ERROR_BAD_DEVICE 1200u
 #define Q7M_ERROR_INVALID_WINDOW_HANDLE 1400u
 #define Q7M_ERROR_TIMEOUT 1460u
 
 /* ---- last error: one thread-local value shared by every library ---- */
 Q7M_EXPORT uint32_t Q7M_API Q7M_GetLastError(void);
 Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code);
+
+/* ---- named objects ----
+ * Mutexes, events and file mappings with a name live in one machine-wide
+ * namespace (a directory, /dev/shm/q7m unless Q7M_OBJECT_DIR names
+ * another; files mode 0660). Create-or-open reports an existing object with
+ * Q7M_ERROR_ALREADY_EXISTS; an object vanishes when its last handle in any
+ * process closes, or its last holding process dies (kill -9 included); a
+ * mutex whose owner ends is abandoned. What they cost: an object is one
+ * file whose flocks are the only coordination between processes (no
+ * namespace-wide lock). A second handle to an object this process has open
+ * is a table lookup. A closed mutex keeps its descriptor and mapping in the
+ * process (a few per process, without any lock on the file), so opening or
+ * re-creating it again costs three flock/fstat calls, and closing it one:
+ * less than opening and closing a file (a name this process has not kept
+ * costs the file's creation or opening and its mapping besides). docs/platform.md tells the
+ * protocol. */
 
 /* ---- events ----
  * name null or empty: an unnamed event private to the process. A named

@@ -7,8 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "bus_backend.h"
-#include "hidraw_backend.h"
+#include "backends.h"
 #include "open_devices.h"
 #include "q7m/hid_provider.h"
 #include "q7m/platform_sys.h"
@@ -34,16 +33,9 @@ int Fail(uint32_t error) {
 
 // The device behind `fd` is still there: 1, or 0 with the last error.
 int CheckPresent(int fd) {
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) return Fail(Q7M_ERROR_INVALID_HANDLE);
-  bool present;
-  if (S_ISSOCK(st.st_mode))
-    present = bus::Present(fd);
-  else if (S_ISCHR(st.st_mode))
-    present = hidraw::Present(fd);
-  else
-    return Fail(Q7M_ERROR_INVALID_HANDLE);
-  return present ? 1 : Fail(Q7M_ERROR_DEVICE_NOT_CONNECTED);
+  const BackendOps* ops = BackendOfDescriptor(fd);
+  if (ops == nullptr) return 0;
+  return ops->present(fd) ? 1 : Fail(Q7M_ERROR_DEVICE_NOT_CONNECTED);
 }
 
 enum class StringKind { kManufacturer, kProduct, kSerialNumber };
@@ -64,25 +56,18 @@ int GetString(int device, void* buffer, uint32_t length, StringKind kind) {
              : 0;
 }
 
-// Which back end serves a path: a socket is a bus device, a character
-// device a hidraw node.
-bool BackendOfPath(const char* path, Backend* backend) {
+// Which back end serves a path (the link itself, never followed); null
+// with the last error.
+const BackendOps* BackendOfPath(const char* path) {
   struct stat st;
   if (::lstat(path, &st) != 0) {
     Q7M_SetLastError(errno == ENOENT || errno == ENOTDIR ? Q7M_ERROR_FILE_NOT_FOUND
                                                          : Q7M_Win32ErrorFromErrno(errno));
-    return false;
+    return nullptr;
   }
-  if (S_ISSOCK(st.st_mode)) {
-    *backend = Backend::kBus;
-    return true;
-  }
-  if (S_ISCHR(st.st_mode)) {
-    *backend = Backend::kHidraw;
-    return true;
-  }
-  Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
-  return false;
+  const BackendOps* ops = BackendOfMode(st.st_mode);
+  if (ops == nullptr) Q7M_SetLastError(Q7M_ERROR_FILE_NOT_FOUND);
+  return ops;
 }
 
 }  // namespace
@@ -168,27 +153,14 @@ Q7M_EXPORT int Q7M_API Q7MHID_OpenDevice(const char* path, uint32_t access, uint
     Q7M_SetLastError(Q7M_ERROR_INVALID_PARAMETER);
     return -1;
   }
-  Backend backend;
-  if (!BackendOfPath(path, &backend)) return -1;
+  const BackendOps* ops = BackendOfPath(path);
+  if (ops == nullptr) return -1;
   const bool reports = (access & (Q7MHID_GENERIC_READ | Q7MHID_GENERIC_WRITE)) != 0;
   const bool exclusive = (shareMode & Q7MHID_FILE_SHARE_WRITE) == 0;
   DeviceIdentity identity;
-  int fd;
-  if (backend == Backend::kBus) {
-    fd = bus::Open(path, reports, exclusive, &identity);
-    if (fd < 0) return -1;
-  } else {
-    fd = hidraw::Open(path, reports, exclusive);
-    if (fd < 0) return -1;
-    if (!hidraw::IdentityOf(fd, &identity)) {
-      const uint32_t error = Q7M_GetLastError();
-      ::close(fd);
-      // A node whose device vanished between open and identity.
-      Q7M_SetLastError(error == Q7M_ERROR_DEVICE_NOT_CONNECTED ? Q7M_ERROR_FILE_NOT_FOUND : error);
-      return -1;
-    }
-  }
-  OpenDevices::Instance().Remember(fd, backend, identity);
+  const int fd = ops->open(path, reports, exclusive, &identity);
+  if (fd < 0) return -1;
+  OpenDevices::Instance().Remember(fd, ops->backend, identity);
   return fd;
 }
 
@@ -197,15 +169,9 @@ Q7M_EXPORT int Q7M_API Q7MHID_ReadReport(int device, void* buffer, uint32_t size
   if (bytesRead == nullptr || (buffer == nullptr && size > 0))
     return Fail(Q7M_ERROR_INVALID_PARAMETER);
   *bytesRead = 0;
-  struct stat st;
-  if (device < 0 || ::fstat(device, &st) != 0) return Fail(Q7M_ERROR_INVALID_HANDLE);
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  if (S_ISSOCK(st.st_mode)) return bus::Read(device, bytes, size, bytesRead) ? 1 : 0;
-  if (!S_ISCHR(st.st_mode)) return Fail(Q7M_ERROR_INVALID_HANDLE);
-  Backend backend;
-  bool numbered;
-  if (!OpenDevices::Instance().TransferInfo(device, &backend, &numbered)) return 0;
-  return hidraw::Read(device, numbered, bytes, size, bytesRead) ? 1 : 0;
+  const BackendOps* ops = BackendOfDescriptor(device);
+  if (ops == nullptr) return 0;
+  return ops->read(device, static_cast<uint8_t*>(buffer), size, bytesRead) ? 1 : 0;
 }
 
 Q7M_EXPORT int Q7M_API Q7MHID_WriteReport(int device, const void* buffer, uint32_t size,
@@ -213,12 +179,9 @@ Q7M_EXPORT int Q7M_API Q7MHID_WriteReport(int device, const void* buffer, uint32
   if (bytesWritten == nullptr || buffer == nullptr || size == 0)
     return Fail(Q7M_ERROR_INVALID_PARAMETER);
   *bytesWritten = 0;
-  struct stat st;
-  if (device < 0 || ::fstat(device, &st) != 0) return Fail(Q7M_ERROR_INVALID_HANDLE);
-  const auto* bytes = static_cast<const uint8_t*>(buffer);
-  if (S_ISSOCK(st.st_mode)) return bus::Write(device, bytes, size, bytesWritten) ? 1 : 0;
-  if (!S_ISCHR(st.st_mode)) return Fail(Q7M_ERROR_INVALID_HANDLE);
-  return hidraw::Write(device, bytes, size, bytesWritten) ? 1 : 0;
+  const BackendOps* ops = BackendOfDescriptor(device);
+  if (ops == nullptr) return 0;
+  return ops->write(device, static_cast<const uint8_t*>(buffer), size, bytesWritten) ? 1 : 0;
 }
 
 Q7M_EXPORT void Q7M_API Q7MHID_ReleaseDevice(int device) {

@@ -2,8 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "bus_backend.h"
-#include "hidraw_backend.h"
+#include "backends.h"
 
 namespace q7m::hid {
 
@@ -44,24 +43,11 @@ void OpenDevices::Forget(int fd) {
 }
 
 bool OpenDevices::Learn(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
-    return false;
-  }
+  const BackendOps* ops = BackendOfDescriptor(fd);
+  if (ops == nullptr) return false;
   DeviceIdentity identity;
-  Backend backend;
-  if (S_ISSOCK(st.st_mode)) {
-    backend = Backend::kBus;
-    if (!bus::IdentityOf(fd, &identity)) return false;
-  } else if (S_ISCHR(st.st_mode)) {
-    backend = Backend::kHidraw;
-    if (!hidraw::IdentityOf(fd, &identity)) return false;
-  } else {
-    Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
-    return false;
-  }
-  Remember(fd, backend, identity);
+  if (!ops->identity(fd, &identity)) return false;
+  Remember(fd, ops->backend, identity);
   return true;
 }
 

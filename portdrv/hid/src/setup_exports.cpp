@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bus_backend.h"
-#include "hidraw_backend.h"
+#include "backends.h"
 #include "q7m/hid_provider.h"
 #include "q7m/platform_sys.h"
 
@@ -62,9 +61,10 @@ Q7M_EXPORT HDEVINFO Q7M_API SetupDiGetClassDevsA(const Q7MHID_GUID* classGuid, c
   }
   // Only HID interfaces exist here; any other class lists nothing.
   if (IsHidClass(classGuid)) {
-    list->paths = q7m::hid::hidraw::ListDevices();
-    std::vector<std::string> bus = q7m::hid::bus::ListDevices();
-    list->paths.insert(list->paths.end(), bus.begin(), bus.end());
+    for (const q7m::hid::BackendOps* ops : q7m::hid::kBackends) {
+      std::vector<std::string> paths = ops->list();
+      list->paths.insert(list->paths.end(), paths.begin(), paths.end());
+    }
   }
   std::lock_guard<std::mutex> guard(gListsLock);
   LiveLists().insert(list);

@@ -15,13 +15,13 @@ class clsMutex : public clsNamedObject {
   ~clsMutex() override;
 
   // Creates or opens the mutex named from `base` + "Mutex". flags:
-  // kMayCreate, kMayOpen or both. 0 (also when a handle is already held),
-  // 1000, 2001 (existed, kMayOpen not given), 2002 (created, kMayCreate not
-  // given; the new mutex is closed again). Initial ownership is granted only
+  // kMayCreate, kMayOpen or both. kOk (also when a handle is already held),
+  // kSystemFailure, kMutexExisted (kMayOpen not given), kMutexCreated
+  // (kMayCreate not given; the new mutex is closed again). Initial ownership is granted only
   // to the creator of a new mutex.
   uint32_t Create(const char* base, bool initialOwner, uint32_t flags);
-  // 0 obtained (also when abandoned, and when there is no handle), 2
-  // time-out, 1000 failure. Q7M_INFINITE: no limit.
+  // kOk obtained (also when abandoned, and when there is no handle),
+  // kTimeout, kSystemFailure. Q7M_INFINITE: no limit.
   uint32_t Wait(uint32_t milliseconds);
   // Releases one level of ownership; a failure is not reported.
   void Release();

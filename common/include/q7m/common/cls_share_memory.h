@@ -26,10 +26,10 @@ class clsShareMemory : public clsMutex {
   // Creates or opens the block named from `base` + "Mem" with a data area
   // of `dataSize` bytes, and its guard mutex `base` + "MemLock" + "Mutex".
   // The creator of the guard initialises the header and the data
-  // (InitializeData). 0 (also when a mapping is already held), the codes of
-  // clsMutex::Create, or 1000.
+  // (InitializeData). kOk (also when a mapping is already held), the codes
+  // of clsMutex::Create, or kSystemFailure.
   uint32_t Create(const char* base, uint32_t dataSize);
-  // 0, 2 time-out, 1000 (also without a block). Nested for the same
+  // kOk, kTimeout, kSystemFailure (also without a block). Nested for the same
   // (thread, object). A second object of the same thread does not nest: while
   // the first holds the block it gets 2 at once (only this thread could end
   // that hold, so waiting could not help).

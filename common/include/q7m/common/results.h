@@ -3,11 +3,13 @@
 
 #include <cstdint>
 
+#include "q7m/system_failure.h"
+
 namespace q7m {
 
 constexpr uint32_t kOk = 0;
 constexpr uint32_t kTimeout = 2;
-constexpr uint32_t kSystemFailure = 1000;
+constexpr uint32_t kSystemFailure = kSystemFailureResult;
 // A mutex existed although only "may create" was allowed.
 constexpr uint32_t kMutexExisted = 2001;
 // A mutex was created although only "may open" was allowed.
