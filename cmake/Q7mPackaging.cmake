@@ -10,12 +10,13 @@
 #   <program>    one per program and its man page
 include(CMakePackageConfigHelpers)
 
-set(Q7M_PACKAGED_PROGRAMS q7m-trace q7m-sim rigtool-cli q7m-dlfile q7m-exchange)
+set(Q7M_PACKAGED_PROGRAMS q7m-trace q7m-sim rigtool-cli q7m-dlfile q7m-exchange q7m-readcard)
 set(Q7M_PROGRAM_SUMMARY_q7m-trace "show the records of a trace ring of the card-reader stack")
 set(Q7M_PROGRAM_SUMMARY_q7m-sim "emulate card readers on a pseudo-terminal or the virtual HID bus")
 set(Q7M_PROGRAM_SUMMARY_rigtool-cli "run card-reader API calls and command lists without a window")
 set(Q7M_PROGRAM_SUMMARY_q7m-dlfile "build and show firmware download files of card readers")
 set(Q7M_PROGRAM_SUMMARY_q7m-exchange "send raw command messages to a card reader")
+set(Q7M_PROGRAM_SUMMARY_q7m-readcard "wait for a magnetic card and print its tracks")
 
 # ---- CMake package ----
 if(TARGET RDAX)
@@ -172,10 +173,17 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS ${Q7M_EXACT_RUNTIME})
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION
 "card-reader stack for self-service terminals - command-line tools
 q7m-trace (trace ring viewer), q7m-sim (reader emulator), rigtool-cli
-(headless test runner), q7m-dlfile (firmware download files) and
-q7m-exchange (raw command messages).")
+(headless test runner), q7m-dlfile (firmware download files),
+q7m-exchange (raw command messages) and q7m-readcard (reads a magnetic
+card end to end).")
 
-set(CPACK_COMPONENTS_ALL runtime dev ${Q7M_PACKAGED_PROGRAMS})
+# Only the programs the tree has (a folder may be left out of a build).
+set(CPACK_COMPONENTS_ALL runtime dev)
+foreach(program IN LISTS Q7M_PACKAGED_PROGRAMS)
+  if(TARGET ${program})
+    list(APPEND CPACK_COMPONENTS_ALL ${program})
+  endif()
+endforeach()
 
 # RigTool's window, once the Qt dialog is part of the tree.
 if(TARGET rigtool)

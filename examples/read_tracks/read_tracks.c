@@ -11,9 +11,13 @@
  *
  *   read_tracks [DEVICE] [SECONDS]
  *
+ * Put the card in first (a terminal application would wait for it with
+ * RDAX_MonitorCardStatus or read on insertion with
+ * RDAX_PrepareTransactionSetting; q7m-readcard does that).
+ *
  * DEVICE: COM1..COM9 (serial reader), USB:SERIAL, or nothing / "USB" for
- * the first USB reader. SECONDS: how long to wait for the card (default
- * 30); after that the read is cancelled.
+ * the first USB reader. SECONDS: how long the read may take (default 30);
+ * after that it is cancelled.
  *
  * Exit status: 0 tracks read, 1 the read failed (its result is printed),
  * 2 usage error or no reader.
@@ -31,24 +35,39 @@
 /* The result as a text for the log: its name where this program knows it. */
 static const char* ResultName(uint32_t result) {
   switch (result) {
-    case RDAX_OK: return "RDAX_OK";
-    case RDAX_W_CANCELLED: return "RDAX_W_CANCELLED (cancelled)";
-    case RDAX_E_PARAMETER: return "RDAX_E_PARAMETER";
-    case RDAX_E_NO_DEVICE: return "RDAX_E_NO_DEVICE (no reader)";
-    case RDAX_E_COMMUNICATION: return "RDAX_E_COMMUNICATION";
-    case RDAX_E_BUSY: return "RDAX_E_BUSY (another operation runs)";
-    case RDAX_E_RESTRICTED: return "RDAX_E_RESTRICTED (another session holds the reader)";
-    case RDAX_F_SYSTEM: return "RDAX_F_SYSTEM";
-    case RDAX_F_LINE: return "RDAX_F_LINE (line fault, or the operation is not offered)";
-    case RDAX_F_NOT_CONNECTED: return "RDAX_F_NOT_CONNECTED";
-    default: break;
+    case RDAX_OK:
+      return "RDAX_OK";
+    case RDAX_W_CANCELLED:
+      return "RDAX_W_CANCELLED (cancelled)";
+    case RDAX_E_PARAMETER:
+      return "RDAX_E_PARAMETER";
+    case RDAX_E_NO_DEVICE:
+      return "RDAX_E_NO_DEVICE (no reader)";
+    case RDAX_E_COMMUNICATION:
+      return "RDAX_E_COMMUNICATION";
+    case RDAX_E_BUSY:
+      return "RDAX_E_BUSY (another operation runs)";
+    case RDAX_E_RESTRICTED:
+      return "RDAX_E_RESTRICTED (another session holds the reader)";
+    case RDAX_F_SYSTEM:
+      return "RDAX_F_SYSTEM";
+    case RDAX_F_LINE:
+      return "RDAX_F_LINE (line fault, or the operation is not offered)";
+    case RDAX_F_NOT_CONNECTED:
+      return "RDAX_F_NOT_CONNECTED";
+    default:
+      break;
   }
   if (result >= RDAX_W_TRACK_FIRST && result <= RDAX_W_TRACK_LAST) return "track not readable";
   switch (RDAX_SEVERITY(result)) {
-    case RDAX_SEVERITY_WARNING: return "warning";
-    case RDAX_SEVERITY_ERROR: return "error";
-    case RDAX_SEVERITY_FATAL: return "fatal";
-    default: return "success";
+    case RDAX_SEVERITY_WARNING:
+      return "warning";
+    case RDAX_SEVERITY_ERROR:
+      return "error";
+    case RDAX_SEVERITY_FATAL:
+      return "fatal";
+    default:
+      return "success";
   }
 }
 
@@ -115,7 +134,8 @@ int main(int argc, char** argv) {
     PrintLastError(device != NULL ? device : "no USB reader");
     return 2;
   }
-  printf("reader %s open; insert or swipe a card\n", device != NULL ? device : "USB");
+  printf("reader %s open; reading the tracks of the card inside\n",
+         device != NULL ? device : "USB");
 
   /* Manual reset: the descriptor stays readable once the read has ended. */
   Q7M_HANDLE done = Q7M_CreateEvent(1, 0, NULL);
@@ -133,8 +153,7 @@ int main(int argc, char** argv) {
   uint32_t started = RDAX_ReadMagTrack(reader, RDAX_TRACK_ALL, &tracks, done);
   if (started != RDAX_I_ASYNC_STARTED) {
     /* Refused at once (busy, restricted, bad argument): nothing runs. */
-    printf("RDAX_ReadMagTrack refused: result 0x%08X %s\n", (unsigned)started,
-           ResultName(started));
+    printf("RDAX_ReadMagTrack refused: result 0x%08X %s\n", (unsigned)started, ResultName(started));
   } else if (WaitForCompletion(reader, doneFd, seconds) == 0) {
     uint32_t result = RDAX_GetResult(reader);
     printf("RDAX_ReadMagTrack: result 0x%08X %s\n", (unsigned)result, ResultName(result));
