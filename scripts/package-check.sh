@@ -109,6 +109,10 @@ for program in q7m-trace q7m-sim rigtool-cli q7m-dlfile q7m-exchange q7m-readcar
   [ -x "/usr/bin/$program" ] || fail "$program not installed"
   zcat "/usr/share/man/man1/$program.1.gz" | grep -q '^\.TH' || fail "no man page of $program"
 done
+if printf '%s\n' "${names[@]}" | grep -qx rigtool; then
+  [ -x /usr/bin/rigtool ] || fail "rigtool not installed by its package"
+  zcat /usr/share/man/man1/rigtool.1.gz | grep -q '^\.TH' || fail "no man page of rigtool"
+fi
 [ -f /usr/lib/udev/rules.d/70-q7m-card-reader.rules ] || fail "udev rule not installed"
 getent group q7m >/dev/null || fail "group q7m not created"
 # The maintainer script runs again on every upgrade: it must find its group.
