@@ -11,6 +11,14 @@ if(Q7M_SANITIZE)
   target_link_options(q7m_build_flags INTERFACE -fsanitize=${_q7m_san})
 endif()
 
+# The libraries applications link carry the ABI version in their SONAME
+# (libRDAX.so.1): raise Q7M_ABI_VERSION whenever an export's name, arguments
+# or record layout changes incompatibly. The libraries loaded by name at run
+# time (SCRIBEL, the HID provider) stay unversioned, as plug-ins are: the
+# loader opens exactly libX.so, so that file must be what runs.
+set(Q7M_ABI_VERSION 1)
+set(Q7M_LINKED_LIBRARIES RDAX SEQUOR PDLNK q7mplatform)
+
 # A shared library of the stack: hidden symbols except its exports, RPATH
 # $ORIGIN so the libraries beside it are found in the build and install trees.
 function(q7m_add_shared_library name)
@@ -23,7 +31,21 @@ function(q7m_add_shared_library name)
     BUILD_RPATH "$ORIGIN"
     INSTALL_RPATH "$ORIGIN")
   target_link_options(${name} PRIVATE -Wl,--no-undefined)
-  install(TARGETS ${name} LIBRARY DESTINATION lib)
+  if(name IN_LIST Q7M_LINKED_LIBRARIES)
+    set_target_properties(${name} PROPERTIES
+      VERSION ${Q7M_ABI_VERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+      SOVERSION ${Q7M_ABI_VERSION})
+    # Applications name it q7m::platform.
+    if(name STREQUAL "q7mplatform")
+      set_target_properties(${name} PROPERTIES EXPORT_NAME platform)
+    endif()
+    # The runtime package holds libX.so.1 and its file, -dev the link name.
+    install(TARGETS ${name} EXPORT q7mTargets
+      LIBRARY DESTINATION lib COMPONENT runtime NAMELINK_COMPONENT dev
+      INCLUDES DESTINATION include)
+  else()
+    install(TARGETS ${name} LIBRARY DESTINATION lib COMPONENT runtime)
+  endif()
 endfunction()
 
 # A static building block linked into shared libraries and programs.
@@ -42,7 +64,9 @@ function(q7m_add_program name)
   set_target_properties(${name} PROPERTIES
     BUILD_RPATH "$ORIGIN/../lib"
     INSTALL_RPATH "$ORIGIN/../lib")
-  install(TARGETS ${name} RUNTIME DESTINATION bin)
+  # One install component per program, so packaging picks the programs it
+  # ships (cmake/Q7mPackaging.cmake) and leaves out the demos.
+  install(TARGETS ${name} RUNTIME DESTINATION bin COMPONENT ${name})
 endfunction()
 
 # A GoogleTest executable. Its main gives every test process a namespace of

@@ -120,7 +120,8 @@ TEST(ModuleLoaderTest, ModuleFileAndBaseNames) {
 
   // A library of the stack.
   const void* platformFn = reinterpret_cast<const void*>(&Q7M_FormatMessage);
-  EXPECT_EQ(fs::path(FileNameOf(platformFn)).filename(), "libq7mplatform.so");
+  // The file the program was linked against: its SONAME, libq7mplatform.so.1.
+  EXPECT_EQ(fs::path(FileNameOf(platformFn)).filename(), "libq7mplatform.so.1");
   EXPECT_EQ(BaseNameOf(platformFn), "q7mplatform");
 
   // A versioned file name, and a module loaded by a relative name.
