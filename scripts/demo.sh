@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Sets up (scripts/setup.sh) and runs the main job with no hardware: the
-# reader emulator q7m-sim on a pseudo-terminal and on the virtual HID bus, and
-# reader commands sent to both through the whole stack (execution service,
-# port driver, serial and USB transports),
-# traced into a ring that is printed at the end.
+# Sets up (scripts/setup.sh) and runs the main job with no hardware: the reader
+# emulator q7m-sim with a demo card (magnetic stripe, chip, SAM, a Mifare and
+# a Type B card), and RigTool's headless runner rigtool-cli running the demo
+# command list, which touches every family of the card-reader API, through the
+# whole stack (API library, execution service, port driver, serial link).
+# The log is printed as RigTool writes it, then the last messages on the line
+# from the trace ring of that run.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -20,39 +22,37 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== the platform layer: two processes share a named mutex and a named event"
-"$bin/q7m-demo"
-
-echo
-echo "== emulated readers: one on a pseudo-terminal (COM3 in $work/PDLNK.INI), one on the virtual HID bus"
+echo "== the emulated reader: COM3 (in $work/PDLNK.INI), a card inside ($top/tester/demo/demo-scenario.ini)"
 cat > "$work/SCRIBEL.INI" <<INI
 [SCRIBEL]
 FILEPATH=$work
 FILENAME=q7m.trc
+MAXRECORD=5000
+[RDAX]
+TRACE=0xFFFFFFFF
 [SEQUOR]
-TRACE=0xFFFFFFFF
+TRACE=0x0006
 [PDLNK]
-TRACE=0xFFFFFFFF
+TRACE=0x0006
 INI
-"$bin/q7m-sim" --serial --pdlnk-ini "$work/PDLNK.INI" --com 3 --usb --control "$work/sim.ctl" \
-  > "$work/sim.out" 2>&1 &
+(cd "$work" && exec "$bin/q7m-sim" --scenario "$top/tester/demo/demo-scenario.ini" \
+  --control "$work/sim.ctl" > "$work/sim.out" 2>&1) &
 sim_pid=$!
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
 cat "$work/sim.out"
 grep -q '^ready' "$work/sim.out" || { echo "the emulator did not start" >&2; exit 1; }
 
 echo
-echo "== reader commands through the stack: reset, versions, status, counters, an unknown code"
-(cd "$work" && "$bin/q7m-exchange" COM3 C00 CV0 C10 CM0 CXX)
-echo
-echo "== the same stack over USB: reset, serial and model number, sensor levels"
-(cd "$work" && "$bin/q7m-exchange" USB C00 CUE CL0)
+echo "== rigtool-cli --device COM3 --list tester/demo/demo.lst --sync (every API family)"
+status=0
+(cd "$work" && "$bin/rigtool-cli" --device COM3 --list "$top/tester/demo/demo.lst" --sync) \
+  | tr -d '\r' || status=$?
 
 echo
-echo "== the last eight messages on the line, from the trace ring of that run (q7m-trace -l CMD:,RES: $work/q7m.trc)"
+echo "== the last eight messages on the line (q7m-trace -l CMD:,RES: $work/q7m.trc)"
 "$bin/q7m-trace" -l CMD:,RES: "$work/q7m.trc" | tail -n 8
 "$bin/q7m-sim" ctl --control "$work/sim.ctl" quit >/dev/null
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=
 echo
-echo "success"
+[ "$status" -eq 0 ] && echo "success" || { echo "rigtool-cli ended with status $status" >&2; exit "$status"; }
