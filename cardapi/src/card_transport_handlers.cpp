@@ -37,9 +37,9 @@ uint32_t HandleInitialReset(const RdaxRequest& request) {
 
 uint32_t HandlePrepareTransactionSetting(const RdaxRequest& request) {
   const auto* setting = Param<const RDAX_TRANSACTION_SETTING>(request, 0);
-  if (setting == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (setting == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   if (setting->readDirection > RDAX_READ_ON_PULLOUT || setting->readTracks > RDAX_TRACK_ALL)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const char command[7] = {'C',
                            ':',
                            '6',
@@ -53,8 +53,8 @@ uint32_t HandlePrepareTransactionSetting(const RdaxRequest& request) {
 uint32_t HandleMonitorCardStatus(const RdaxRequest& request) {
   const uint32_t seconds = Value(request, 0);
   auto* status = Param<RDAX_CARD_STATUS>(request, 1);
-  if (status == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
-  if (seconds > kLongestMonitoring) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (status == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
+  if (seconds > kLongestMonitoring) return StoreArgumentError(request, RDAX_E_PARAMETER);
   char command[8];
   std::snprintf(command, sizeof command, "C92%02u", seconds);
   Exchange exchange;
@@ -93,9 +93,9 @@ uint8_t* TrackArea(RDAX_TRACK_DATA* tracks, int track, uint32_t* capacity) {
 uint32_t HandleReadMagTrack(const RdaxRequest& request) {
   const uint32_t mask = Value(request, 0);
   auto* tracks = Param<RDAX_TRACK_DATA>(request, 1);
-  if (tracks == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (tracks == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   if (mask < RDAX_TRACK_1 || mask > RDAX_TRACK_ALL)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const char command[4] = {'C', '6', 'a', kTrackSetCharacter[mask]};
   Exchange exchange;
   uint32_t r = exchange.Run(request.device(), command, sizeof command);

@@ -9,11 +9,6 @@
 
 namespace q7m::rdax {
 
-uint32_t StoreArgumentError(const RdaxRequest& request, uint32_t result) {
-  SEQUOR_SetResult(reinterpret_cast<SEQUOR_HANDLE>(request.handle), result);
-  return result;
-}
-
 void ChipOutput::Append(std::string_view bytes) {
   const uint32_t length = record_->length;
   if (bytes.empty()) return;

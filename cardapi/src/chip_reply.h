@@ -1,5 +1,4 @@
-// What the chip and contactless handlers share: refusing an argument (the
-// refusal is the handle's stored result), filling a chip data record from
+// What the chip and contactless handlers share: filling a chip data record from
 // reply bytes without ever writing past its 2048 data bytes, and reading a
 // reply that the reader sends in parts.
 #pragma once
@@ -9,13 +8,10 @@
 
 #include "exchange.h"
 #include "q7m/rdax.h"
+#include "reply_fields.h"
 #include "request.h"
 
 namespace q7m::rdax {
-
-// Stores `result` as the handle's result and returns it: argument errors are
-// stored by the handler that finds them.
-uint32_t StoreArgumentError(const RdaxRequest& request, uint32_t result);
 
 // The output record of an exchange. Every reply byte counts in `length`, so a
 // caller learns how long the card's answer was; only the first

@@ -16,7 +16,7 @@ namespace q7m::rdax {
 
 uint32_t HandleGetCapabilities(const RdaxRequest& request) {
   auto* caps = Param<RDAX_CAPABILITIES>(request, 0);
-  if (caps == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (caps == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   *caps = RDAX_CAPABILITIES{};
   caps->type = 3;
   caps->chipProtocols = 3;
@@ -71,7 +71,7 @@ uint16_t DeviceStatusOfRefusal(const ResponseView& reply) {
 
 uint32_t HandleGetStatus(const RdaxRequest& request) {
   auto* status = Param<RDAX_STATUS>(request, 0);
-  if (status == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (status == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   const uint16_t samChip = status->extraSamChip;
   *status = RDAX_STATUS{};
   status->binStatus = 2;
@@ -144,7 +144,7 @@ uint32_t HandleGetStatus(const RdaxRequest& request) {
 
 uint32_t HandleGetSensorLevel(const RdaxRequest& request) {
   auto* levels = Param<uint32_t>(request, 0);
-  if (levels == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (levels == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   Exchange exchange;
   uint32_t r = exchange.Run(request.device(), "CL0", 3);
   if (r == RDAX_OK) r = exchange.Check();
@@ -157,9 +157,9 @@ uint32_t HandleGetSensorLevel(const RdaxRequest& request) {
 uint32_t HandleGetVersion(const RdaxRequest& request) {
   const uint32_t selector = Value(request, 0);
   auto* version = Param<RDAX_VERSION>(request, 1);
-  if (version == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (version == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   if (selector < RDAX_VERSION_MASK || selector > RDAX_VERSION_SAM_FIRMWARE)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const char* command = selector <= RDAX_VERSION_FIRMWARE      ? "CV0"
                         : selector == RDAX_VERSION_IC_FIRMWARE ? "CV1"
                                                                : "CV2";
@@ -183,7 +183,7 @@ namespace {
 // "CUE": the model number at 5 (20 characters), the serial number at 25 (6).
 uint32_t ReadIdentity(const RdaxRequest& request, uint32_t offset, uint32_t count) {
   auto* text = Param<char>(request, 0);
-  if (text == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (text == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   Exchange exchange;
   uint32_t r = exchange.Run(request.device(), "CUE", 3);
   if (r == RDAX_OK) r = exchange.Check();
@@ -212,7 +212,7 @@ namespace {
 template <size_t N>
 uint32_t ReadCounters(const RdaxRequest& request, const uint8_t (&indexes)[N]) {
   auto* counters = Param<uint32_t>(request, 0);
-  if (counters == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (counters == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   Exchange exchange;
   uint32_t r = exchange.Run(request.device(), "CM0", 3);
   if (r == RDAX_OK) r = exchange.Check();
@@ -240,7 +240,7 @@ namespace {
 
 uint32_t ReadStandard(const RdaxRequest& request, uint32_t offset) {
   auto* standard = Param<int32_t>(request, 0);
-  if (standard == nullptr) return RefuseArgument(request, RDAX_E_NULL_ARGUMENT);
+  if (standard == nullptr) return StoreArgumentError(request, RDAX_E_NULL_ARGUMENT);
   Exchange exchange;
   uint32_t r = exchange.Run(request.device(), "CY0", 3);
   if (r == RDAX_OK) r = exchange.Check();
@@ -271,7 +271,7 @@ uint32_t SetStandard(const RdaxRequest& request, const char* head) {
   const uint32_t standard = Value(request, 0);
   if (standard != RDAX_SET_ICSTD_ISO && standard != RDAX_SET_ICSTD_SPECIAL01 &&
       standard != RDAX_SET_ICSTD_EMV && standard != RDAX_SET_ICSTD_ZKA)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   char command[8];
   std::snprintf(command, sizeof command, "%s%02u", head, standard);
   return SendAndEvaluate(request, command, 5);
@@ -299,7 +299,7 @@ bool ValidColour(uint32_t colour) {
 
 uint32_t HandleTurnonLED(const RdaxRequest& request) {
   const uint32_t colour = Value(request, 0);
-  if (!ValidColour(colour)) return RefuseArgument(request, RDAX_E_PARAMETER);
+  if (!ValidColour(colour)) return StoreArgumentError(request, RDAX_E_PARAMETER);
   const char command[4] = {'C', 'P', '7', static_cast<char>('0' + colour)};
   return SendAndEvaluate(request, command, 4);
 }
@@ -312,7 +312,7 @@ uint32_t HandleBlinkLED(const RdaxRequest& request) {
   const uint32_t colour = Value(request, 0);
   const uint32_t cycle = Value(request, 1);
   if (!ValidColour(colour) || cycle > RDAX_SET_LED_BLINK1_4HZ)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   // The reader counts its blink cycles the other way round: "5" is the
   // fastest (4 Hz), "1" the slowest.
   const char command[5] = {'C', 'P', '8', static_cast<char>('0' + colour),
@@ -323,7 +323,7 @@ uint32_t HandleBlinkLED(const RdaxRequest& request) {
 uint32_t HandleSetLEDControlMode(const RdaxRequest& request) {
   const uint32_t mode = Value(request, 0);
   if (mode != RDAX_SET_LED_MANUAL && mode != RDAX_SET_LED_AUTOMATIC)
-    return RefuseArgument(request, RDAX_E_PARAMETER);
+    return StoreArgumentError(request, RDAX_E_PARAMETER);
   const char command[4] = {'C', 'N', '3', static_cast<char>('0' + mode)};
   return SendAndEvaluate(request, command, 4);
 }

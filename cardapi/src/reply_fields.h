@@ -22,7 +22,7 @@ namespace q7m::rdax {
 
 // An argument error is stored as the handle's result by the handler itself,
 // before the executor stores it again.
-inline uint32_t RefuseArgument(const RdaxRequest& request, uint32_t result) {
+inline uint32_t StoreArgumentError(const RdaxRequest& request, uint32_t result) {
   SEQUOR_SetResult(reinterpret_cast<SEQUOR_HANDLE>(const_cast<RDAX*>(request.device())), result);
   return result;
 }

@@ -9,6 +9,7 @@
 #include "handlers.h"
 #include "q7m/rdax.h"
 #include "q7m/sequor.h"
+#include "reply_fields.h"
 
 namespace q7m::rdax {
 
@@ -19,11 +20,6 @@ namespace {
 constexpr uint32_t kVersionReplyLength = 67;
 constexpr uint32_t kTailOffset = 5;
 constexpr uint32_t kTailLength = 20;
-
-uint32_t StoreArgumentError(const RdaxRequest& request, uint32_t result) {
-  SEQUOR_SetResult(reinterpret_cast<SEQUOR_HANDLE>(request.handle), result);
-  return result;
-}
 
 // Refusals of "V0" that end a security command with the refusal itself.
 bool EndsSecurityCommand(uint32_t evaluation) {
