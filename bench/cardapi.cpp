@@ -9,7 +9,6 @@
 // HID bus of this run.
 #include <benchmark/benchmark.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -23,77 +22,13 @@
 
 #include "q7m/rdax.h"
 #include "q7m/sequor.h"
-
-extern char** environ;
+#include "support/sim_launcher.h"
 
 namespace {
 
 constexpr uint32_t kLineSpeed = 38400;
 
-pid_t gSimulator = -1;
-std::string gDir;
-std::string gObjects;
-
-void Fail(const char* what) {
-  std::fprintf(stderr, "bench_cardapi: %s (last error %u)\n", what, Q7M_GetLastError());
-  if (gSimulator > 0) kill(gSimulator, SIGKILL);
-  std::exit(1);
-}
-
-std::string ProgramDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) Fail("readlink /proc/self/exe");
-  path[n] = '\0';
-  return std::filesystem::path(path).parent_path().string();
-}
-
-// q7m-sim with a serial reader on COM3 and a USB reader, in a fresh
-// directory that becomes the current one (PDLNK.INI is found there).
-void StartSimulator() {
-  char templ[] = "/tmp/bench_cardapi.XXXXXX";
-  if (mkdtemp(templ) == nullptr) Fail("mkdtemp");
-  gDir = templ;
-  char objects[] = "/dev/shm/bench_cardapi.XXXXXX";
-  if (mkdtemp(objects) == nullptr) Fail("mkdtemp /dev/shm");
-  gObjects = objects;
-  std::filesystem::create_directories(gDir + "/hidbus");
-  setenv("Q7M_OBJECT_DIR", gObjects.c_str(), 1);
-  setenv("Q7M_HIDBUS_DIR", (gDir + "/hidbus").c_str(), 1);
-  if (chdir(gDir.c_str()) != 0) Fail("chdir");
-
-  int out[2];
-  if (pipe(out) != 0) Fail("pipe");
-  const std::string program = ProgramDir() + "/q7m-sim";
-  const std::string ini = gDir + "/PDLNK.INI", control = gDir + "/sim.ctl";
-  const char* argv[] = {program.c_str(), "--serial",  "--pdlnk-ini",   ini.c_str(), "--com", "3",
-                        "--usb",         "--control", control.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  if (posix_spawn(&gSimulator, program.c_str(), &actions, nullptr, const_cast<char**>(argv),
-                  environ) != 0)
-    Fail("spawn q7m-sim");
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  FILE* banner = fdopen(out[0], "r");
-  char line[512];
-  while (banner != nullptr && std::fgets(line, sizeof line, banner) != nullptr) {
-    if (std::string(line) == "ready\n") return;
-  }
-  Fail("q7m-sim did not get ready");
-}
-
-void StopSimulator() {
-  if (gSimulator > 0) {
-    kill(gSimulator, SIGTERM);
-    waitpid(gSimulator, nullptr, 0);
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(gDir, ec);
-  std::filesystem::remove_all(gObjects, ec);
-}
+q7mbench::SimLauncher gSimulator("bench_cardapi");
 
 double Seconds(clockid_t clock) {
   timespec t{};
@@ -235,10 +170,10 @@ int main(int argc, char** argv) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  StartSimulator();
+  gSimulator.Start();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  StopSimulator();
+  gSimulator.Stop();
   PrintRatios();
   return 0;
 }
