@@ -70,7 +70,13 @@ void Measure(benchmark::State& state, const std::string& key, Operation operatio
                     (Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(count)};
 }
 
-void SequorExecute(benchmark::State& state, const char* command, Link link) {
+// The exchanges of `operation` ("C00", "C10", or "GetStatus": its C10, C11
+// and CN0) through the execution service alone.
+void SequorExecute(benchmark::State& state, const char* operation, Link link) {
+  static const char* const kStatusCommands[] = {"C10", "C11", "CN0"};
+  const bool status = std::string(operation) == "GetStatus";
+  const char* const* commands = status ? kStatusCommands : &operation;
+  const size_t count = status ? 3 : 1;
   const SEQUOR_OPEN_PARAMS params{0, kLineSpeed};
   SEQUOR_HANDLE session =
       link == Link::kSerial ? SEQUOR_Open("COM3", &params) : SEQUOR_Open(nullptr, nullptr);
@@ -80,10 +86,14 @@ void SequorExecute(benchmark::State& state, const char* command, Link link) {
   }
   char response[1024];
   uint32_t length = 0;
-  Measure(state, std::string("SEQUOR ") + command + " " + LinkName(link), [&] {
-    return SEQUOR_Execute(session, command, 3, 30, response, sizeof response, &length, 30,
-                          nullptr) == SEQUOR_SUCCESS &&
-           length >= 5 && response[0] == 'P';
+  Measure(state, std::string("SEQUOR ") + operation + " " + LinkName(link), [&] {
+    for (size_t i = 0; i < count; ++i) {
+      if (SEQUOR_Execute(session, commands[i], 3, 30, response, sizeof response, &length, 30,
+                         nullptr) != SEQUOR_SUCCESS ||
+          length < 5 || response[0] != 'P')
+        return false;
+    }
+    return true;
   });
   SEQUOR_Close(session);
 }
@@ -104,6 +114,21 @@ void RdaxSendCommand(benchmark::State& state, const char* command, Link link) {
                             nullptr) == RDAX_OK &&
            length >= 5 && response[0] == 'P';
   });
+  RDAX_CloseDevice(handle);
+}
+
+void RdaxGetStatus(benchmark::State& state, Link link) {
+  RDAX_OPEN_PARAMS params{};
+  params.words[1] = kLineSpeed;
+  const RDAX* handle =
+      link == Link::kSerial ? RDAX_OpenDevice("COM3", &params) : RDAX_OpenDevice(nullptr, nullptr);
+  if (handle == nullptr) {
+    state.SkipWithError("RDAX_OpenDevice failed");
+    return;
+  }
+  RDAX_STATUS status{};
+  Measure(state, std::string("RDAX GetStatus ") + LinkName(link),
+          [&] { return RDAX_GetStatus(handle, &status, nullptr) == RDAX_OK; });
   RDAX_CloseDevice(handle);
 }
 
@@ -132,6 +157,19 @@ void BM_RdaxSendCommand_C10_Usb(benchmark::State& s) {
   RdaxSendCommand(s, "C10", Link::kUsb);
 }
 
+void BM_SequorExecute_GetStatus_Serial(benchmark::State& s) {
+  SequorExecute(s, "GetStatus", Link::kSerial);
+}
+void BM_RdaxGetStatus_Serial(benchmark::State& s) {
+  RdaxGetStatus(s, Link::kSerial);
+}
+void BM_SequorExecute_GetStatus_Usb(benchmark::State& s) {
+  SequorExecute(s, "GetStatus", Link::kUsb);
+}
+void BM_RdaxGetStatus_Usb(benchmark::State& s) {
+  RdaxGetStatus(s, Link::kUsb);
+}
+
 #define Q7M_OPERATION_BENCHMARK(fn) \
   BENCHMARK(fn)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMicrosecond)
 Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C00_Serial);
@@ -142,13 +180,17 @@ Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C00_Usb);
 Q7M_OPERATION_BENCHMARK(BM_RdaxSendCommand_C00_Usb);
 Q7M_OPERATION_BENCHMARK(BM_SequorExecute_C10_Usb);
 Q7M_OPERATION_BENCHMARK(BM_RdaxSendCommand_C10_Usb);
+Q7M_OPERATION_BENCHMARK(BM_SequorExecute_GetStatus_Serial);
+Q7M_OPERATION_BENCHMARK(BM_RdaxGetStatus_Serial);
+Q7M_OPERATION_BENCHMARK(BM_SequorExecute_GetStatus_Usb);
+Q7M_OPERATION_BENCHMARK(BM_RdaxGetStatus_Usb);
 
 void PrintRatios() {
   std::printf(
-      "\nAPI operation / its exchange (last run of each; goal: at most 1.1x and 50 us CPU "
-      "beyond the exchange):\n");
+      "\nAPI operation / its exchanges (last run of each; SendCommand of C00 and C10, GetStatus "
+      "against its C10, C11 and CN0; goal: at most 1.1x and 50 us CPU beyond the exchanges):\n");
   for (const char* link : {"serial", "usb"}) {
-    for (const char* command : {"C00", "C10"}) {
+    for (const char* command : {"C00", "C10", "GetStatus"}) {
       const std::string suffix = std::string(command) + " " + link;
       const auto api = gMeasured.find("RDAX " + suffix);
       const auto exchange = gMeasured.find("SEQUOR " + suffix);
@@ -156,7 +198,7 @@ void PrintRatios() {
       const Measured& a = api->second;
       const Measured& e = exchange->second;
       std::printf(
-          "  %-6s %s: wall %.2fx (%.1f us / %.1f us), CPU %.2fx (%.1f us / %.1f us), "
+          "  %-6s %-9s: wall %.2fx (%.1f us / %.1f us), CPU %.2fx (%.1f us / %.1f us), "
           "CPU beyond the exchange %.1f us\n",
           link, command, a.wall / e.wall, a.wall * 1e6, e.wall * 1e6, a.cpu / e.cpu, a.cpu * 1e6,
           e.cpu * 1e6, (a.cpu - e.cpu) * 1e6);
