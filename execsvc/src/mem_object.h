@@ -25,7 +25,6 @@
 #include <cstdint>
 
 #include "device_key.h"
-#include "process_badge.h"
 #include "q7m/platform_sys.h"
 #include "session_register.h"
 #include "shared_data.h"
@@ -114,7 +113,7 @@ class MemObject {
   Q7M_HANDLE mapping_ = nullptr;
   Q7M_HANDLE registerMapping_ = nullptr;
   SessionRegister* register_ = nullptr;
-  ProcessBadge badge_;
+  ShareHold share_;
   char key_[kDeviceKeyCapacity + 1] = {};
   // Read without the data mutex by the XFS query, so atomic.
   std::atomic<Q7M_HANDLE> xfsLock_{nullptr};

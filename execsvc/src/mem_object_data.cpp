@@ -146,23 +146,16 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
     FreeMutex(held);
     return SEQUOR_SYSTEM_ERROR;
   }
-  // Processes that ended without closing their sessions no longer count (a
-  // new register is all zero: no shares, no exchange).
-  ReclaimEndedShares(reg, view);
+  if (registerCreated) SweepShareObjects(key_);
+  // Processes that ended without closing their sessions no longer count.
+  ReclaimEndedShares(reg, view, key_);
   // A block nobody is attached to was just created, or was reset by the last
   // session of the device while some process kept it mapped, or lost its
   // last sessions with their processes; either way it holds (or gets) the
   // initial values, and the first session names the device in it.
   if (created || view->openCount == 0) InitializeSharedData(view, devicePath);
-  // The share is recorded before the badge that proves it exists: a process
-  // killed in between leaves a share that reads as ended, never a badge
-  // that no share names.
-  badge_ = HoldProcessBadge();
-  AddShare(reg, badge_);
-  if (!ShowProcessBadge()) {
+  if (!AddShare(reg, key_, &share_)) {
     LastErrorKeeper keepLastError;
-    RemoveShare(reg, badge_);
-    DropProcessBadge();
     Q7M_UnmapViewOfFile(reg);
     Q7M_CloseHandle(registerMapping);
     Q7M_UnmapViewOfFile(view);
@@ -180,10 +173,11 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
   } else {
     // Giving back a mutex handle we just opened does not fail in practice;
     // if it does, at least nothing is left mapped. The count and the share
-    // stay: without the mutex they cannot be taken back safely, and the
-    // share goes with this process's badge.
+    // stay, as without the mutex they cannot be changed safely; the share
+    // is taken back once this process has no session on the device left.
     LastErrorKeeper keepLastError;
-    DropProcessBadge();
+    if (share_.object != nullptr) Q7M_CloseHandle(share_.object);
+    share_ = {};
     Q7M_UnmapViewOfFile(reg);
     Q7M_CloseHandle(registerMapping);
     Q7M_UnmapViewOfFile(view);
@@ -201,12 +195,8 @@ uint32_t MemObject::CloseSharedData() {
     return r;
   }
   if (register_ != nullptr) {
-    ReclaimEndedShares(register_, view_);
-    // The badge goes before the share: killed in between, this process
-    // leaves a share that reads as ended, never a badge no share names.
-    DropProcessBadge();
-    RemoveShare(register_, badge_);
-    badge_ = {};
+    ReclaimEndedShares(register_, view_, key_);
+    RemoveShare(register_, &share_);
   }
   // The count is never taken below zero, whatever another process left.
   if (view_->openCount > 0) --view_->openCount;
@@ -219,11 +209,11 @@ uint32_t MemObject::CloseSharedData() {
 }
 
 bool MemObject::BeginExchange() {
-  return register_ != nullptr && q7m::BeginExchange(register_, badge_);
+  return register_ != nullptr && q7m::BeginExchange(register_, key_, share_);
 }
 
 void MemObject::EndExchange(bool answerMayFollow) {
-  if (register_ != nullptr) q7m::EndExchange(register_, badge_, answerMayFollow);
+  if (register_ != nullptr) q7m::EndExchange(register_, share_, answerMayFollow);
 }
 
 template <typename Copy>

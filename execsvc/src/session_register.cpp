@@ -1,42 +1,76 @@
 #include "session_register.h"
 
 #include <atomic>
+#include <cstdio>
+
+#include "device_key.h"
+#include "sequor_errors.h"
 
 namespace q7m {
 
 namespace {
 
+constexpr uint32_t kStampMask = 0x3FFFFFFFu;  // the stamp shares a word with two state bits
+
 enum ExchangeState : uint64_t { kIdle = 0, kRunning = 1, kUnanswered = 2 };
 
-uint64_t Marker(const ProcessBadge& badge, ExchangeState state) {
-  return (static_cast<uint64_t>(badge.processId) << 32) |
-         (static_cast<uint64_t>(badge.stamp & kBadgeStampMask) << 2) | state;
+using ShareName = char[kDeviceKeyCapacity + 8];
+
+void ShareObjectName(const char* key, uint32_t index, ShareName& name) {
+  std::snprintf(name, sizeof name, "%sSES%02X", key, index);
 }
 
-ExchangeState StateOf(uint64_t marker) {
-  return static_cast<ExchangeState>(marker & 3u);
+// False only when the share object has gone; a failure to look counts as
+// alive.
+bool ShareObjectExists(const char* key, uint32_t index) {
+  LastErrorKeeper keepLastError;
+  ShareName name;
+  ShareObjectName(key, index, name);
+  // Opening a leftover of a killed process also removes it.
+  Q7M_HANDLE object = Q7M_OpenMutex(name);
+  if (object != nullptr) {
+    Q7M_CloseHandle(object);
+    return true;
+  }
+  return Q7M_GetLastError() != Q7M_ERROR_FILE_NOT_FOUND;
 }
 
-ProcessBadge BadgeOf(uint64_t marker) {
-  return {static_cast<uint32_t>(marker >> 32),
-          static_cast<uint32_t>(marker >> 2) & kBadgeStampMask};
+uint64_t Marker(const ShareHold& hold, ExchangeState state) {
+  return (static_cast<uint64_t>(hold.processId) << 32) |
+         (static_cast<uint64_t>(hold.stamp & kStampMask) << 2) | state;
 }
 
 std::atomic_ref<uint64_t> MarkerOf(SessionRegister* reg) {
   return std::atomic_ref<uint64_t>(reg->exchange);
 }
 
-bool Owns(const SessionShare& share, const ProcessBadge& badge) {
-  return share.processId == badge.processId && share.stamp == badge.stamp;
+// Whether the process that marked `marker` still holds the share it marked
+// from. Read without the data mutex: a share changing meanwhile can only
+// make a live owner look ended (one needless end-of-transmission exchange)
+// or the other way round (the answer check still guards the caller).
+bool MarkerOwnerAlive(SessionRegister* reg, const char* key, uint64_t marker) {
+  const uint32_t processId = static_cast<uint32_t>(marker >> 32);
+  const uint32_t stamp = static_cast<uint32_t>(marker >> 2) & kStampMask;
+  for (uint32_t i = 0; i < kSessionShareCount; ++i) {
+    const SessionShare& share = reg->shares[i];
+    if (share.processId == processId && (share.stamp & kStampMask) == stamp)
+      return ShareObjectExists(key, i);
+  }
+  return false;
 }
 
 }  // namespace
 
-uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data) {
+void SweepShareObjects(const char* key) {
+  for (uint32_t i = 0; i < kSessionShareCount; ++i) (void)ShareObjectExists(key, i);
+}
+
+uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data, const char* key) {
   uint32_t reclaimed = 0;
-  for (SessionShare& share : reg->shares) {
+  for (uint32_t i = 0; i < kSessionShareCount; ++i) {
+    SessionShare& share = reg->shares[i];
     if (share.processId == 0) continue;
-    if (share.sessions != 0 && ProcessBadgeAlive({share.processId, share.stamp})) continue;
+    if (share.sessions != 0 && ShareObjectExists(key, i)) continue;
     // The count is never taken below zero, whatever the register says.
     const uint32_t n = share.sessions < data->openCount ? share.sessions : data->openCount;
     data->openCount -= n;
@@ -46,47 +80,70 @@ uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data) {
   return reclaimed;
 }
 
-void AddShare(SessionRegister* reg, const ProcessBadge& badge) {
-  SessionShare* free = nullptr;
-  for (SessionShare& share : reg->shares) {
-    if (Owns(share, badge)) {
-      ++share.sessions;
-      return;
-    }
-    if (free == nullptr && share.processId == 0) free = &share;
+bool AddShare(SessionRegister* reg, const char* key, ShareHold* hold) {
+  const uint32_t self = Q7M_GetCurrentProcessId();
+  // After ReclaimEndedShares every share left belongs to a live process, so
+  // one with our id is ours.
+  int index = -1;
+  for (uint32_t i = 0; i < kSessionShareCount && index < 0; ++i)
+    if (reg->shares[i].processId == self) index = static_cast<int>(i);
+  const bool fresh = index < 0;
+  for (uint32_t i = 0; i < kSessionShareCount && index < 0; ++i)
+    if (reg->shares[i].processId == 0) index = static_cast<int>(i);
+  if (index < 0) {
+    *hold = {-1, self, 0, nullptr};  // counted in openCount alone
+    return true;
   }
-  if (free != nullptr) *free = {badge.processId, badge.stamp, 1, 0};
+  SessionShare& share = reg->shares[index];
+  // The share is written before its object exists: a process killed in
+  // between leaves a share that reads as ended, never an object no share
+  // names.
+  if (fresh) share = {self, Q7M_GetTickCount() & kStampMask, 0, 0};
+  ++share.sessions;
+  ShareName name;
+  ShareObjectName(key, static_cast<uint32_t>(index), name);
+  Q7M_HANDLE object = Q7M_CreateMutex(0, name);
+  if (object == nullptr) {
+    LastErrorKeeper keepLastError;
+    if (--share.sessions == 0) share = {};
+    return false;
+  }
+  *hold = {index, self, share.stamp, object};
+  return true;
 }
 
-void RemoveShare(SessionRegister* reg, const ProcessBadge& badge) {
-  for (SessionShare& share : reg->shares) {
-    if (!Owns(share, badge)) continue;
-    if (share.sessions > 1) {
-      --share.sessions;
-    } else {
-      share = {};
+void RemoveShare(SessionRegister* reg, ShareHold* hold) {
+  if (hold->index >= 0) {
+    // The object goes first: killed in between, this process leaves a
+    // share that reads as ended, never an object no share names.
+    Q7M_CloseHandle(hold->object);
+    SessionShare& share = reg->shares[hold->index];
+    if (share.processId == hold->processId && share.stamp == hold->stamp) {
+      if (share.sessions > 1) {
+        --share.sessions;
+      } else {
+        share = {};
+      }
     }
-    return;
   }
+  *hold = {};
 }
 
-bool BeginExchange(SessionRegister* reg, const ProcessBadge& self) {
+bool BeginExchange(SessionRegister* reg, const char* key, const ShareHold& self) {
   const uint64_t before = MarkerOf(reg).exchange(Marker(self, kRunning));
-  switch (StateOf(before)) {
+  switch (static_cast<ExchangeState>(before & 3u)) {
     case kUnanswered:
       return true;
-    case kRunning: {
+    case kRunning:
       // Another exchange of a live process (or of this one) runs alongside:
-      // the callers did not keep them apart, and it is not ours to end.
-      const ProcessBadge owner = BadgeOf(before);
-      return !(owner == self) && !ProcessBadgeAlive(owner);
-    }
+      // its callers did not keep them apart, and it is not ours to end.
+      return (before >> 2) != (Marker(self, kRunning) >> 2) && !MarkerOwnerAlive(reg, key, before);
     default:
       return false;
   }
 }
 
-void EndExchange(SessionRegister* reg, const ProcessBadge& self, bool answerMayFollow) {
+void EndExchange(SessionRegister* reg, const ShareHold& self, bool answerMayFollow) {
   if (answerMayFollow) {
     MarkerOf(reg).store(Marker(self, kUnanswered));
     return;

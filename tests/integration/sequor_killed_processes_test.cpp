@@ -223,7 +223,8 @@ TEST_F(KilledProcesses, OpenCountTakesKilledProcessesOutAndTheLastCloseResetsThe
     EXPECT_EQ(block.openCount(), 4u) << "two of the test's, two of the live child's";
     EXPECT_EQ(block.result(), 42u) << "sessions are left: nothing is reset";
   }
-  EXPECT_EQ(ObjectFiles("SEQUORProcess"), 2) << "the killed processes' badges are gone";
+  EXPECT_EQ(ObjectFiles("SES"), 3)
+      << "the block, the test's share and the live child's: the killed ones' shares are gone";
 
   ASSERT_TRUE(b.WriteLine("exit"));
   EXPECT_EQ(b.Wait(), 0);
