@@ -136,6 +136,7 @@ class Chaos : public ::testing::Test {
           worker->Wait();
         }
       }
+      EXPECT_EQ(worker->Wait(), 0) << "a worker that was told to stop ended badly";
     }
     const uint64_t seconds = (chaos::NowMs() - began) / 1000;
 
