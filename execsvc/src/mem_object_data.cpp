@@ -146,9 +146,9 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
     FreeMutex(held);
     return SEQUOR_SYSTEM_ERROR;
   }
-  if (registerCreated) SweepShareObjects(key_);
   // Processes that ended without closing their sessions no longer count.
   ReclaimEndedShares(reg, view, key_);
+  SweepFreeShareObjects(reg, key_);
   // A block nobody is attached to was just created, or was reset by the last
   // session of the device while some process kept it mapped, or lost its
   // last sessions with their processes; either way it holds (or gets) the

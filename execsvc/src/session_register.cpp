@@ -61,8 +61,9 @@ bool MarkerOwnerAlive(SessionRegister* reg, const char* key, uint64_t marker) {
 
 }  // namespace
 
-void SweepShareObjects(const char* key) {
-  for (uint32_t i = 0; i < kSessionShareCount; ++i) (void)ShareObjectExists(key, i);
+void SweepFreeShareObjects(const SessionRegister* reg, const char* key) {
+  for (uint32_t i = 0; i < kSessionShareCount; ++i)
+    if (reg->shares[i].processId == 0) (void)ShareObjectExists(key, i);
 }
 
 uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data, const char* key) {

@@ -52,9 +52,10 @@ struct ShareHold {
 
 // ---- shares (the data mutex held) ----
 
-// A new register: share objects left by processes killed with the last
-// holders of the old one are removed (opening a leftover removes it).
-void SweepShareObjects(const char* key);
+// Removes leftovers of share objects that no share names (opening one
+// removes it): of processes killed with the last holders of an earlier
+// register, or killed while they looked at another process's share.
+void SweepFreeShareObjects(const SessionRegister* reg, const char* key);
 // Takes the shares whose object has gone out of the register and out of
 // data->openCount. How many sessions were given back.
 uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data, const char* key);
