@@ -34,6 +34,7 @@ struct Board {
   std::atomic<uint32_t> stop;
   std::atomic<uint64_t> operations;
   std::atomic<uint64_t> refusedOpens;  // the reader is held elsewhere (serial)
+  std::atomic<uint64_t> exchanges;
   std::atomic<uint64_t> failedExchanges;
   std::atomic<uint64_t> wrongCaller;
   std::atomic<uint64_t> stuck;

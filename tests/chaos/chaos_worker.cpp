@@ -91,6 +91,7 @@ class Worker {
       uint32_t length = 0;
       const uint32_t r = SEQUOR_Execute(session, command, 3, kSendSeconds, answer, sizeof answer,
                                         &length, kReceiveSeconds, nullptr);
+      board_->exchanges.fetch_add(1);
       if (r != SEQUOR_SUCCESS) {
         board_->failedExchanges.fetch_add(1);
       } else if (length < 3 || std::strchr("PNE", answer[0]) == nullptr ||
