@@ -154,7 +154,7 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
   // last sessions with their processes; either way it holds (or gets) the
   // initial values, and the first session names the device in it.
   if (created || view->openCount == 0) InitializeSharedData(view, devicePath);
-  if (!AddShare(reg, key_, &share_)) {
+  if (!AddShare(reg, view, key_, &share_)) {
     LastErrorKeeper keepLastError;
     Q7M_UnmapViewOfFile(reg);
     Q7M_CloseHandle(registerMapping);
@@ -163,7 +163,6 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
     FreeMutex(held);
     return SEQUOR_SYSTEM_ERROR;
   }
-  ++view->openCount;
   r = FreeMutex(held);
   if (r == SEQUOR_SUCCESS) {
     mapping_ = mapping;
@@ -194,12 +193,8 @@ uint32_t MemObject::CloseSharedData() {
     Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject CloseSharedData GetMutex Error");
     return r;
   }
-  if (register_ != nullptr) {
-    ReclaimEndedShares(register_, view_, key_);
-    RemoveShare(register_, &share_);
-  }
-  // The count is never taken below zero, whatever another process left.
-  if (view_->openCount > 0) --view_->openCount;
+  ReclaimEndedShares(register_, view_, key_);
+  RemoveShare(register_, view_, &share_);
   if (view_->openCount == 0) InitializeSharedData(view_, nullptr);
   if (!Detach()) {
     FreeMutex(held);

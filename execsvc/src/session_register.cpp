@@ -81,7 +81,14 @@ uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data, const char* 
   return reclaimed;
 }
 
-bool AddShare(SessionRegister* reg, const char* key, ShareHold* hold) {
+// A process may be killed between any two steps here. The steps are
+// ordered so that every state in between still adds up: a share object is
+// made for a share that counts nothing yet, the count and the share change
+// side by side with no system call between them, and the count goes first
+// up and last down, so the one state that does not add up errs towards a
+// count too high (the block is not reset) rather than too low (reset under
+// a live session).
+bool AddShare(SessionRegister* reg, SharedData* data, const char* key, ShareHold* hold) {
   const uint32_t self = Q7M_GetCurrentProcessId();
   // After ReclaimEndedShares every share left belongs to a live process, so
   // one with our id is ours.
@@ -93,6 +100,7 @@ bool AddShare(SessionRegister* reg, const char* key, ShareHold* hold) {
     if (reg->shares[i].processId == 0) index = static_cast<int>(i);
   if (index < 0) {
     *hold = {-1, self, 0, nullptr};  // counted in openCount alone
+    ++data->openCount;
     return true;
   }
   SessionShare& share = reg->shares[index];
@@ -100,33 +108,32 @@ bool AddShare(SessionRegister* reg, const char* key, ShareHold* hold) {
   // between leaves a share that reads as ended, never an object no share
   // names.
   if (fresh) share = {self, Q7M_GetTickCount() & kStampMask, 0, 0};
-  ++share.sessions;
   ShareName name;
   ShareObjectName(key, static_cast<uint32_t>(index), name);
   Q7M_HANDLE object = Q7M_CreateMutex(0, name);
   if (object == nullptr) {
     LastErrorKeeper keepLastError;
-    if (--share.sessions == 0) share = {};
+    if (share.sessions == 0) share = {};
     return false;
   }
+  ++data->openCount;
+  ++share.sessions;
   *hold = {index, self, share.stamp, object};
   return true;
 }
 
-void RemoveShare(SessionRegister* reg, ShareHold* hold) {
-  if (hold->index >= 0) {
-    // The object goes first: killed in between, this process leaves a
-    // share that reads as ended, never an object no share names.
-    Q7M_CloseHandle(hold->object);
-    SessionShare& share = reg->shares[hold->index];
-    if (share.processId == hold->processId && share.stamp == hold->stamp) {
-      if (share.sessions > 1) {
-        --share.sessions;
-      } else {
-        share = {};
-      }
-    }
+void RemoveShare(SessionRegister* reg, SharedData* data, ShareHold* hold) {
+  SessionShare* share = hold->index >= 0 ? &reg->shares[hold->index] : nullptr;
+  if (share != nullptr && !(share->processId == hold->processId && share->stamp == hold->stamp))
+    share = nullptr;  // taken out already (it read as ended)
+  if (share != nullptr && share->sessions > 0) --share->sessions;
+  if (share != nullptr || hold->index < 0) {
+    if (data->openCount > 0) --data->openCount;
   }
+  if (hold->object != nullptr) Q7M_CloseHandle(hold->object);
+  // A share left without sessions is cleared; its object, should this
+  // process be killed before, is removed by the next open's sweep.
+  if (share != nullptr && share->sessions == 0) *share = {};
   *hold = {};
 }
 

@@ -59,12 +59,14 @@ void SweepFreeShareObjects(const SessionRegister* reg, const char* key);
 // Takes the shares whose object has gone out of the register and out of
 // data->openCount. How many sessions were given back.
 uint32_t ReclaimEndedShares(SessionRegister* reg, SharedData* data, const char* key);
-// Counts one session of this process into its share (made when it has
-// none; a full register leaves the session out of the register). False
-// with the last error when the share object cannot be made.
-bool AddShare(SessionRegister* reg, const char* key, ShareHold* hold);
-// Counts the session out again and closes its handle to the share object.
-void RemoveShare(SessionRegister* reg, ShareHold* hold);
+// Counts one session of this process in: into data->openCount and into the
+// process's share (made when it has none; a full register leaves the
+// session out of the register). False with the last error, counting
+// nothing, when the share object cannot be made.
+bool AddShare(SessionRegister* reg, SharedData* data, const char* key, ShareHold* hold);
+// Counts the session out of its share and of data->openCount (never below
+// zero) and closes its handle to the share object.
+void RemoveShare(SessionRegister* reg, SharedData* data, ShareHold* hold);
 
 // ---- the exchange marker (no lock) ----
 
