@@ -108,21 +108,26 @@ void FailExchange(MemObject& memory, Step step, uint32_t code, ExchangeOutcome* 
 }
 
 // Whether a received frame answers the command sent. The reader's answer
-// echoes the command's code: "P", "N" or "E" (an answered cancel), then the
-// two code characters; the end-of-transmission command is answered by the
-// one byte "E" alone. Anything else is the late answer to another command
-// (a caller that was killed, timed out or cancelled), never this caller's.
-// Commands whose answer cannot be told apart by its code (shorter than mark
-// and code, or themselves beginning with "E"), an empty frame (reported as
-// no answer) and a buffer too small to hold the echo are taken as they come.
+// echoes the command's code: "P" or "N", then the two code characters; the
+// end-of-transmission command is answered by the one byte "E" alone. A frame
+// starting with "E" is the cancel reply, which the reader may give to any
+// command with anything after it: it is always this command's answer (the
+// end-of-transmission step after an unfinished exchange has already taken
+// the stale ones). A "P" or "N" frame echoing another code is the late answer
+// to another command (a caller that was killed, timed out or cancelled),
+// never this caller's. Commands whose answer cannot be told apart by its code
+// (shorter than mark and code, or themselves beginning with "E"), an empty
+// frame (reported as no answer) and a buffer too small to hold the echo are
+// taken as they come.
 bool AnswersCommand(const ExecuteRequest& request, bool eot, uint32_t received) {
   const char* answer = request.response;
   if (eot) return received == 1 && answer[0] == kEndOfTransmission;
   if (request.commandLength < 3 || request.command[0] == kEndOfTransmission ||
       request.responseCapacity < 3 || received == 0)
     return true;
+  if (answer[0] == kEndOfTransmission) return true;
   if (received < 3) return false;
-  if (answer[0] != 'P' && answer[0] != 'N' && answer[0] != kEndOfTransmission) return false;
+  if (answer[0] != 'P' && answer[0] != 'N') return false;
   return answer[1] == request.command[1] && answer[2] == request.command[2];
 }
 

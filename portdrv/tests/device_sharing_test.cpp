@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -165,12 +164,11 @@ class DeviceSharingTest : public ::testing::Test {
     for (const q7m::HandleSlot& s : Area()->slots) n += s.inUse != 0;
     return n;
   }
-  // Handle mutexes present in this test's object namespace.
+  // Handle mutexes some process holds in this test's object namespace.
   static int HandleMutexFiles() {
     int n = 0;
-    const char* dir = std::getenv("Q7M_OBJECT_DIR");
-    for (const auto& entry : std::filesystem::directory_iterator(dir != nullptr ? dir : ""))
-      n += entry.path().filename().string().find("OpenHandle") != std::string::npos;
+    for (const std::string& name : q7mtest::LiveObjectNames())
+      n += name.find("OpenHandle") != std::string::npos;
     return n;
   }
 

@@ -14,7 +14,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <set>
@@ -69,12 +68,9 @@ class Chaos : public ::testing::Test {
     for (const std::string& name : ObjectNames()) before_.insert(name);
   }
 
-  static std::vector<std::string> ObjectNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("Q7M_OBJECT_DIR")))
-      if (entry.path().filename() != "%lock") names.push_back(entry.path().filename().string());
-    return names;
-  }
+  // Objects some process holds: a file nobody holds is a leftover that
+  // counts as absent.
+  static std::vector<std::string> ObjectNames() { return q7mtest::LiveObjectNames(); }
 
   void StartWorker(int index) {
     workers_[index] = std::make_unique<ChildProcess>();
@@ -229,7 +225,7 @@ class Chaos : public ::testing::Test {
     return leaks;
   }
 
-  // Once everybody has gone, no named object may be left.
+  // Once everybody has gone, nobody may still hold a named object.
   void LookForObjects(Leaks* leaks) {
     for (const std::string& name : ObjectNames()) {
       if (before_.count(name) != 0) continue;

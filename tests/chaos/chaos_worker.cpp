@@ -94,7 +94,10 @@ class Worker {
       board_->exchanges.fetch_add(1);
       if (r != SEQUOR_SUCCESS) {
         board_->failedExchanges.fetch_add(1);
-      } else if (length < 3 || std::strchr("PNE", answer[0]) == nullptr ||
+      } else if (length >= 1 && answer[0] == 'E') {
+        // The reader's cancel reply may answer any command, with anything
+        // after it: the command was cancelled (by another worker's cancel).
+      } else if (length < 3 || std::strchr("PN", answer[0]) == nullptr ||
                  std::memcmp(answer + 1, command + 1, 2) != 0) {
         board_->wrongCaller.fetch_add(1);
         std::snprintf(board_->lastWrong, sizeof board_->lastWrong, "%s answered %.*s", command,
