@@ -16,6 +16,11 @@ namespace {
 constexpr int kDrainBufferSize = 4096;
 constexpr int kDrainLimitMs = 1;
 constexpr char kEndOfTransmission = 'E';
+// Limits of the end-of-transmission exchange that ends an exchange left
+// unfinished before a new one starts: the reader answers "E" at once, so
+// these only bound the wait for a reader that does not.
+constexpr int kUnfinishedSendLimitMs = 1000;
+constexpr uint32_t kUnfinishedReceiveLimitMs = 2000;
 
 enum class Step { kSend, kReceive };
 
@@ -102,25 +107,109 @@ void FailExchange(MemObject& memory, Step step, uint32_t code, ExchangeOutcome* 
   Q7M_SetLastError(lastError);
 }
 
-// Receives into the caller's buffer; the count is bounded by the buffer
-// whatever the port driver says.
-uint32_t ReceiveInto(int port, const ExecuteRequest& request, uint32_t* received) {
+// Whether a received frame answers the command sent. The reader's answer
+// echoes the command's code: "P" or "N", then the two code characters; the
+// end-of-transmission command is answered by the one byte "E" alone. A frame
+// starting with "E" is the cancel reply, which the reader may give to any
+// command with anything after it: it is always this command's answer (the
+// end-of-transmission step after an unfinished exchange has already taken
+// the stale ones). A "P" or "N" frame echoing another code is the late answer
+// to another command (a caller that was killed, timed out or cancelled),
+// never this caller's. Commands whose answer cannot be told apart by its code
+// (shorter than mark and code, or themselves beginning with "E"), an empty
+// frame (reported as no answer) and a buffer too small to hold the echo are
+// taken as they come.
+bool AnswersCommand(const ExecuteRequest& request, bool eot, uint32_t received) {
+  const char* answer = request.response;
+  if (eot) return received == 1 && answer[0] == kEndOfTransmission;
+  if (request.commandLength < 3 || request.command[0] == kEndOfTransmission ||
+      request.responseCapacity < 3 || received == 0)
+    return true;
+  if (answer[0] == kEndOfTransmission) return true;
+  if (received < 3) return false;
+  if (answer[0] != 'P' && answer[0] != 'N') return false;
+  return answer[1] == request.command[1] && answer[2] == request.command[2];
+}
+
+void TraceDroppedAnswer(const char* frame, uint32_t length) {
+  const auto byte = [&](uint32_t i) {
+    return i < length ? static_cast<unsigned>(static_cast<unsigned char>(frame[i])) : 0u;
+  };
+  Q7M_TRACE(kTraceExchangeFault, "SEQUOR:Answer To Another Command Dropped %02X %02X %02X L=0x%08X",
+            byte(0), byte(1), byte(2), length);
+}
+
+// Milliseconds left of `limit` since `start` (32-bit tick arithmetic).
+uint32_t LeftOf(uint32_t limit, uint32_t start) {
+  const uint32_t spent = Q7M_GetTickCount() - start;
+  return spent < limit ? limit - spent : 0;
+}
+
+// Receives into the caller's buffer until a frame answers the command, all
+// within one time limit: frames that answer other commands are dropped, and
+// the wait goes on for what is left of the limit. The count is bounded by
+// the buffer whatever the port driver says.
+uint32_t ReceiveAnswer(int port, const ExecuteRequest& request, bool eot, uint32_t* received) {
   const int capacity = static_cast<int>(std::min<uint32_t>(request.responseCapacity, INT_MAX));
-  int got = 0;
-  const uint32_t r =
-      PDLNK_Receive(port, request.response, capacity, &got, Milliseconds(request.receiveTimeout));
-  *received = got <= 0 ? 0u : std::min(static_cast<uint32_t>(got), request.responseCapacity);
-  *request.responseLength = *received;
-  return r;
+  const uint32_t limit = static_cast<uint32_t>(Milliseconds(request.receiveTimeout));
+  const uint32_t start = Q7M_GetTickCount();
+  uint32_t left = limit;
+  for (;;) {
+    int got = 0;
+    const uint32_t r =
+        PDLNK_Receive(port, request.response, capacity, &got, static_cast<int>(left));
+    *received = got <= 0 ? 0u : std::min(static_cast<uint32_t>(got), request.responseCapacity);
+    *request.responseLength = *received;
+    if (r != PDLNK_SUCCESS || AnswersCommand(request, eot, *received)) return r;
+    // Before the reader's "E" comes the late answer of the command it ends:
+    // expected there, and not worth a line.
+    if (!eot) TraceDroppedAnswer(request.response, *received);
+    *request.responseLength = 0;
+    left = LeftOf(limit, start);
+    if (left == 0) {
+      *received = 0;
+      return PDLNK_TIMEOUT;
+    }
+  }
+}
+
+// The exchange before this one was left unfinished: its caller was killed
+// while waiting, or gave up waiting (time-out, cancel), so the reader may
+// still be working on it and its answer may yet come, perhaps with the same
+// code as this caller's command. The end-of-transmission exchange ends what
+// the reader is doing; everything up to its "E" belongs to the old command.
+// Nothing is stored: the caller's own exchange follows at once.
+void EndUnfinishedExchange(int port, char* scratch, int capacity) {
+  static const char kEotCommand[1] = {kEndOfTransmission};
+  uint32_t r = PDLNK_Send(port, kEotCommand, 1, kUnfinishedSendLimitMs);
+  const uint32_t start = Q7M_GetTickCount();
+  uint32_t left = kUnfinishedReceiveLimitMs;
+  while (r == PDLNK_SUCCESS) {
+    int got = 0;
+    r = PDLNK_Receive(port, scratch, capacity, &got, static_cast<int>(left));
+    if (r == PDLNK_SUCCESS && got == 1 && scratch[0] == kEndOfTransmission) break;
+    left = LeftOf(kUnfinishedReceiveLimitMs, start);
+    if (r == PDLNK_SUCCESS && left == 0) r = PDLNK_TIMEOUT;
+  }
+  Q7M_TRACE(kTraceExchangeFault, "SEQUOR:EndUnfinishedExchange 0x%08X", r);
+}
+
+// Whether the reader may still answer after a failed send or receive.
+bool AnswerMayFollow(uint32_t code) {
+  return code == PDLNK_TIMEOUT || code == PDLNK_CANCELLED || code == PDLNK_LINE_FAULT;
 }
 
 void Exchange(const ExecuteRequest& request, bool eot, ExchangeOutcome* out) {
   DeviceSession& session = *request.session;
   MemObject& memory = *session.memory;
+  char stale[kDrainBufferSize];
+
+  // An end-of-transmission exchange itself ends whatever ran before.
+  if (memory.BeginExchange() && !eot)
+    EndUnfinishedExchange(session.port.load(), stale, kDrainBufferSize);
 
   // Drain: whatever is waiting (a late answer to a cancelled command, an
   // answer meant for another process sharing the reader) is not ours.
-  char stale[kDrainBufferSize];
   int staleCount = 0;
   while (PDLNK_Receive(session.port.load(), stale, kDrainBufferSize, &staleCount, kDrainLimitMs) ==
          PDLNK_SUCCESS) {
@@ -131,22 +220,23 @@ void Exchange(const ExecuteRequest& request, bool eot, ExchangeOutcome* out) {
   uint32_t r =
       PDLNK_Send(session.port.load(), request.command, static_cast<int>(request.commandLength),
                  Milliseconds(request.sendTimeout));
-  if (r != PDLNK_SUCCESS) return FailExchange(memory, Step::kSend, r, out);
+  if (r != PDLNK_SUCCESS) {
+    memory.EndExchange(AnswerMayFollow(r));
+    return FailExchange(memory, Step::kSend, r, out);
+  }
 
   out->lastStore = memory.SetCommandBuffer(request.command, request.commandLength);
   if (out->lastStore != SEQUOR_SUCCESS) {
+    // The command is out, and its answer will come to nobody.
+    memory.EndExchange(true);
     Q7M_TRACE(kTraceExchangeFault, "SEQUOR:SetCommandBuffer 0x%08X", out->lastStore);
     out->result = out->lastStore;
     return;
   }
 
   uint32_t received = 0;
-  do {
-    r = ReceiveInto(session.port.load(), request, &received);
-    // The reader's answer to the end-of-transmission command is the single
-    // byte "E"; anything before it belongs to the command it ended.
-  } while (r == PDLNK_SUCCESS && eot &&
-           !(received == 1 && request.response[0] == kEndOfTransmission));
+  r = ReceiveAnswer(session.port.load(), request, eot, &received);
+  memory.EndExchange(r != PDLNK_SUCCESS && AnswerMayFollow(r));
   if (r != PDLNK_SUCCESS) return FailExchange(memory, Step::kReceive, r, out);
 
   out->lastStore = memory.SetResponseBuffer(request.response, received);

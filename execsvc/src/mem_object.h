@@ -8,6 +8,9 @@
 //   K"SHM"  the SharedData block
 //   K"XFS"  the XFS lock: held while the holder keeps its handle open
 //   K"API"  the API lock: likewise
+//   K"SES"  the session register (session_register.h): each process's share
+//           of the open count and the exchange marker, so that what a killed
+//           process held is given back by the next one that meets it
 // A lock is held while its handle is open and given back by closing it
 // (after releasing it when the closing thread is its owner). Its semantics
 // are those of the platform's named mutexes: the mutex belongs to the thread
@@ -23,6 +26,7 @@
 
 #include "device_key.h"
 #include "q7m/platform_sys.h"
+#include "session_register.h"
 #include "shared_data.h"
 
 namespace q7m {
@@ -46,10 +50,18 @@ class MemObject {
   bool attached() const { return view_ != nullptr; }
 
   // Derives the key from `devicePath`, creates or attaches the device's
-  // SharedData and counts this session in.
+  // SharedData and counts this session in. Shares of the count that
+  // belonged to processes which have ended are taken out first.
   uint32_t OpenSharedData(const char* devicePath);
-  // Counts this session out (the last one resets the block) and detaches.
+  // Counts this session out (the last one resets the block; shares of ended
+  // processes do not keep it from being the last) and detaches.
   uint32_t CloseSharedData();
+
+  // The device's exchange marker (no lock): BeginExchange marks an exchange
+  // of this process as running and tells whether the one before was left
+  // unfinished (see session_register.h); EndExchange marks its end.
+  bool BeginExchange();
+  void EndExchange(bool answerMayFollow);
 
   // Takes the data mutex; `*held` receives the handle that FreeMutex gives
   // back. The handle is the caller's, so threads sharing a session never
@@ -92,7 +104,16 @@ class MemObject {
   // CloseLock for a lock obtained but not recorded, keeping the last error.
   static void GiveBack(Q7M_HANDLE lock);
 
+  // Maps the block K + suffix of `size` bytes: the view and its handle, or
+  // null with the last error.
+  void* MapNamedBlock(const char* suffix, uint32_t size, Q7M_HANDLE* mapping, bool* created);
+  // Unmaps and closes both blocks: false when one of the steps failed.
+  bool Detach();
+
   Q7M_HANDLE mapping_ = nullptr;
+  Q7M_HANDLE registerMapping_ = nullptr;
+  SessionRegister* register_ = nullptr;
+  ShareHold share_;
   char key_[kDeviceKeyCapacity + 1] = {};
   // Read without the data mutex by the XFS query, so atomic.
   std::atomic<Q7M_HANDLE> xfsLock_{nullptr};

@@ -14,6 +14,7 @@ namespace q7m {
 namespace {
 
 constexpr char kSharedDataSuffix[] = "SHM";
+constexpr char kSessionRegisterSuffix[] = "SES";
 
 }  // namespace
 
@@ -84,6 +85,33 @@ uint32_t MemObject::FreeMutex(Q7M_HANDLE held) {
   return SEQUOR_SUCCESS;
 }
 
+void* MemObject::MapNamedBlock(const char* suffix, uint32_t size, Q7M_HANDLE* mapping,
+                               bool* created) {
+  char name[kDeviceKeyCapacity + 4];
+  std::snprintf(name, sizeof name, "%s%s", key_, suffix);
+  *mapping = Q7M_CreateFileMapping(name, size);
+  if (*mapping == nullptr) return nullptr;
+  *created = Q7M_GetLastError() != Q7M_ERROR_ALREADY_EXISTS;
+  // An existing object smaller than the block (not ours) fails here.
+  void* view = Q7M_MapViewOfFile(*mapping, size);
+  if (view == nullptr) {
+    LastErrorKeeper keepLastError;
+    Q7M_CloseHandle(*mapping);
+    *mapping = nullptr;
+  }
+  return view;
+}
+
+bool MemObject::Detach() {
+  if (view_ != nullptr && Q7M_UnmapViewOfFile(view_) != 0) view_ = nullptr;
+  if (mapping_ != nullptr && Q7M_CloseHandle(mapping_) != 0) mapping_ = nullptr;
+  if (register_ != nullptr && Q7M_UnmapViewOfFile(register_) != 0) register_ = nullptr;
+  if (registerMapping_ != nullptr && Q7M_CloseHandle(registerMapping_) != 0)
+    registerMapping_ = nullptr;
+  return view_ == nullptr && mapping_ == nullptr && register_ == nullptr &&
+         registerMapping_ == nullptr;
+}
+
 uint32_t MemObject::OpenSharedData(const char* devicePath) {
   Q7M_TRACE(kTraceFlow, "SEQUOR:Entry MemObject_OpenSharedData %s",
             devicePath != nullptr ? devicePath : "");
@@ -101,36 +129,56 @@ uint32_t MemObject::OpenSharedData(const char* devicePath) {
     Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject OpenSharedData GetMutex Error");
     return r;
   }
-  char name[kDeviceKeyCapacity + sizeof kSharedDataSuffix];
-  std::snprintf(name, sizeof name, "%s%s", key_, kSharedDataSuffix);
-  Q7M_HANDLE mapping = Q7M_CreateFileMapping(name, sizeof(SharedData));
-  if (mapping == nullptr) {
+  bool created = false, registerCreated = false;
+  Q7M_HANDLE mapping = nullptr, registerMapping = nullptr;
+  auto* view = static_cast<SharedData*>(
+      MapNamedBlock(kSharedDataSuffix, sizeof(SharedData), &mapping, &created));
+  auto* reg = view == nullptr ? nullptr
+                              : static_cast<SessionRegister*>(
+                                    MapNamedBlock(kSessionRegisterSuffix, sizeof(SessionRegister),
+                                                  &registerMapping, &registerCreated));
+  if (reg == nullptr) {
     LastErrorKeeper keepLastError;
+    if (view != nullptr) {
+      Q7M_UnmapViewOfFile(view);
+      Q7M_CloseHandle(mapping);
+    }
     FreeMutex(held);
     return SEQUOR_SYSTEM_ERROR;
   }
-  const bool created = Q7M_GetLastError() != Q7M_ERROR_ALREADY_EXISTS;
-  // An existing object smaller than the block (not ours) fails here.
-  auto* view = static_cast<SharedData*>(Q7M_MapViewOfFile(mapping, sizeof(SharedData)));
-  if (view == nullptr) {
+  // Processes that ended without closing their sessions no longer count.
+  ReclaimEndedShares(reg, view, key_);
+  SweepFreeShareObjects(reg, key_);
+  // A block nobody is attached to was just created, or was reset by the last
+  // session of the device while some process kept it mapped, or lost its
+  // last sessions with their processes; either way it holds (or gets) the
+  // initial values, and the first session names the device in it.
+  if (created || view->openCount == 0) InitializeSharedData(view, devicePath);
+  if (!AddShare(reg, view, key_, &share_)) {
     LastErrorKeeper keepLastError;
+    Q7M_UnmapViewOfFile(reg);
+    Q7M_CloseHandle(registerMapping);
+    Q7M_UnmapViewOfFile(view);
     Q7M_CloseHandle(mapping);
     FreeMutex(held);
     return SEQUOR_SYSTEM_ERROR;
   }
-  // A block nobody is attached to was just created, or was reset by the last
-  // session of the device while some process kept it mapped; either way it
-  // holds the initial values, and the first session names the device in it.
-  if (created || view->openCount == 0) InitializeSharedData(view, devicePath);
-  ++view->openCount;
   r = FreeMutex(held);
   if (r == SEQUOR_SUCCESS) {
     mapping_ = mapping;
     view_ = view;
+    registerMapping_ = registerMapping;
+    register_ = reg;
   } else {
     // Giving back a mutex handle we just opened does not fail in practice;
-    // if it does, at least nothing is left mapped.
+    // if it does, at least nothing is left mapped. The count and the share
+    // stay, as without the mutex they cannot be changed safely; the share
+    // is taken back once this process has no session on the device left.
     LastErrorKeeper keepLastError;
+    if (share_.object != nullptr) Q7M_CloseHandle(share_.object);
+    share_ = {};
+    Q7M_UnmapViewOfFile(reg);
+    Q7M_CloseHandle(registerMapping);
     Q7M_UnmapViewOfFile(view);
     Q7M_CloseHandle(mapping);
   }
@@ -145,18 +193,22 @@ uint32_t MemObject::CloseSharedData() {
     Q7M_TRACE(kTraceLockFault, "SEQUOR:MemObject CloseSharedData GetMutex Error");
     return r;
   }
-  // The count is never taken below zero, whatever another process left.
-  if (view_->openCount > 0) --view_->openCount;
+  ReclaimEndedShares(register_, view_, key_);
+  RemoveShare(register_, view_, &share_);
   if (view_->openCount == 0) InitializeSharedData(view_, nullptr);
-  const bool unmapped = Q7M_UnmapViewOfFile(view_) != 0;
-  if (unmapped) view_ = nullptr;
-  const bool closed = Q7M_CloseHandle(mapping_) != 0;
-  if (closed) mapping_ = nullptr;
-  if (!unmapped || !closed) {
+  if (!Detach()) {
     FreeMutex(held);
     return SystemFailure(Q7M_ERROR_INVALID_ACCESS);
   }
   return FreeMutex(held);
+}
+
+bool MemObject::BeginExchange() {
+  return register_ != nullptr && q7m::BeginExchange(register_, key_, share_);
+}
+
+void MemObject::EndExchange(bool answerMayFollow) {
+  if (register_ != nullptr) q7m::EndExchange(register_, share_, answerMayFollow);
 }
 
 template <typename Copy>

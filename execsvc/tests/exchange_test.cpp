@@ -131,6 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Exchange, ResponseLongerThanTheStoredAreaReachesTheCallerWhole) {
   std::string frame(1500, 'x');
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<char>('a' + i % 26);
+  frame.replace(0, 3, "P10");  // the answer echoes its command
   fakepd::Script script;
   script.receives = {Frame(frame)};
   Open(script);
@@ -174,7 +175,7 @@ TEST_F(Exchange, EndOfTransmissionWaitsForTheReadersE) {
   std::string response;
   EXPECT_EQ(Run("E", &response), SEQUOR_SUCCESS);
   EXPECT_EQ(response, "E") << "answers before the reader's E are discarded";
-  EXPECT_EQ(fakepd::Recorded().receiveLimits.size(), 3u) << "each with the full limit";
+  EXPECT_EQ(fakepd::Recorded().receiveLimits.size(), 3u) << "all within the one limit";
   EXPECT_EQ(StoredResult(), SEQUOR_CANCELLED);
   EXPECT_EQ(block_->command(), "E");
 
@@ -186,6 +187,66 @@ TEST_F(Exchange, EndOfTransmissionWaitsForTheReadersE) {
   // A receive failure ends the loop.
   EXPECT_EQ(Run("E", &response), SEQUOR_PORT_TIMEOUT);
   EXPECT_EQ(StoredResult(), SEQUOR_PORT_TIMEOUT);
+}
+
+TEST_F(Exchange, AnswersToOtherCommandsAreDroppedWithinTheOneTimeLimit) {
+  fakepd::Script script;
+  // Late answers of other callers: another code, a frame too short to echo
+  // anything; then this command's answer.
+  script.receives = {
+      Frame("PL000 levels"), Frame("PM"),  Frame("PM000 counters"), Frame("NM002"), Frame("E"),
+      Frame("EL0 anything"), Frame("PL0"), Failure(PDLNK_TIMEOUT),  Frame("E"),     Frame("xyz")};
+  Open(script);
+
+  std::string response;
+  ASSERT_EQ(Run("CM0", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "PM000 counters");
+  EXPECT_EQ(block_->response(), "PM000 counters");
+  std::vector<int> limits = fakepd::Recorded().receiveLimits;
+  ASSERT_EQ(limits.size(), 3u);
+  for (size_t i = 1; i < limits.size(); ++i)
+    EXPECT_LE(limits[i], limits[i - 1]) << "what is left of the limit, never a fresh one";
+  EXPECT_LE(limits[0], 3000);
+
+  // A negative answer echoes the code too. The cancel reply may answer any
+  // command, alone or with anything after it (even another code): it is
+  // always this command's.
+  EXPECT_EQ(Run("CM0", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "NM002");
+  EXPECT_EQ(Run("CM0", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "E");
+  EXPECT_EQ(Run("CM0", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "EL0 anything");
+
+  // Nothing but a stale answer: the limit runs out as a time-out, and the
+  // caller is handed nothing.
+  EXPECT_EQ(Run("CM0", &response), SEQUOR_PORT_TIMEOUT);
+  EXPECT_EQ(response, "");
+  EXPECT_EQ(StoredResult(), SEQUOR_PORT_TIMEOUT);
+
+  // A command too short to carry a code takes what comes (after the reader's
+  // "E" has ended the exchange that went unanswered).
+  EXPECT_EQ(Run("C1", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "xyz");
+}
+
+TEST_F(Exchange, ExchangeAfterOneLeftUnansweredFirstEndsItWithTheEndOfTransmission) {
+  fakepd::Script script;
+  script.receives = {Frame("P10"), Failure(PDLNK_TIMEOUT), Frame("PL0 late"),
+                     Frame("E"),   Frame("PL0 fresh"),     Frame("PL0 again")};
+  Open(script);
+
+  ASSERT_EQ(Run("C10"), SEQUOR_SUCCESS);
+  EXPECT_EQ(Run("CL0"), SEQUOR_PORT_TIMEOUT);
+  std::string response;
+  ASSERT_EQ(Run("CL0", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "PL0 fresh") << "the late answer of the same code went with the reader's E";
+  ASSERT_EQ(Run("CL0", &response), SEQUOR_SUCCESS);
+  EXPECT_EQ(response, "PL0 again");
+  EXPECT_EQ(fakepd::Recorded().sent, (std::vector<std::string>{"C10", "CL0", "E", "CL0", "CL0"}))
+      << "only the exchange after the unanswered one ends it first";
+  // The end of the old exchange stores nothing of its own.
+  EXPECT_EQ(block_->command(), "CL0");
 }
 
 TEST_F(Exchange, SetResultClearsTheStoredResponse) {

@@ -261,13 +261,45 @@ uint32_t clsDevice::Cancel() {
     Q7M_TRACE(kTraceDeviceError, "E:clsDevice::Cancel: Handle is INVALID(%08X)", 1u);
     return kPdInvalidHandle;
   }
-  if (!Q7M_SetEvent(cancelEvent_)) {
+  // The issuer is recorded and the event set under one hold of the area
+  // lock, so a process clearing a dead issuer's cancel can never wipe out
+  // this one.
+  const bool locked = m_ShareMemory && m_ShareMemory->Lock(Q7M_INFINITE) == kPdOk;
+  if (locked) {
+    CancelIssuer& issuer = Area()->cancelIssuer;
+    if (ownSlot_ >= 0) {
+      const HandleSlot& slot = Area()->slots[ownSlot_];
+      issuer = {static_cast<uint32_t>(ownSlot_) + 1, slot.processId, slot.createdTick,
+                slot.handleValue};
+    } else {
+      issuer = {};
+    }
+  }
+  const bool set = Q7M_SetEvent(cancelEvent_) != 0;
+  if (locked) {
+    LastErrorKeeper keep;
+    m_ShareMemory->Unlock();
+  }
+  if (!set) {
     Q7M_TRACE(kTraceDeviceError, "E:clsDevice::Cancel: SetEvent Failure(APIerror:%08X)",
               Q7M_GetLastError());
     return kPdSystemError;
   }
   Q7M_SwitchToThread();
   return kPdOk;
+}
+
+bool clsDevice::CancelIssuerEnded() {
+  CancelIssuer& issuer = Area()->cancelIssuer;
+  // An event set by a build that records no issuer is left as it is.
+  if (issuer.slot == 0 || issuer.slot > kMaxHandleSlots) return false;
+  HandleSlot* slot = &Area()->slots[issuer.slot - 1];
+  if (slot->inUse == 0 || slot->processId != issuer.processId ||
+      slot->createdTick != issuer.createdTick || slot->handleValue != issuer.handleValue)
+    return true;  // the issuer's registration is gone: it closed the device
+  if (!SlotOwnerEnded(slot)) return false;
+  FreeStaleSlot(slot);
+  return true;
 }
 
 uint32_t clsDevice::Reset() {
@@ -288,7 +320,23 @@ uint32_t clsDevice::IsCancel() {
     Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::IsCancel: Handle is INVALID(%08X)", 1u);
     return kPdInvalidHandle;
   }
-  const uint32_t wait = Q7M_WaitForSingleObject(cancelEvent_, 0);
+  uint32_t wait = Q7M_WaitForSingleObject(cancelEvent_, 0);
+  if (wait == Q7M_WAIT_OBJECT_0 && m_ShareMemory && m_ShareMemory->Lock(Q7M_INFINITE) == kPdOk) {
+    // A cancel must not outlive the process that issued it: one killed
+    // between its cancel and its reset would otherwise leave every process
+    // of the device cancelled until all of them had closed it. Checked only
+    // when the event is set, so an idle device costs nothing here.
+    wait = Q7M_WaitForSingleObject(cancelEvent_, 0);
+    if (wait == Q7M_WAIT_OBJECT_0 && CancelIssuerEnded()) {
+      const CancelIssuer issuer = Area()->cancelIssuer;
+      Q7M_ResetEvent(cancelEvent_);
+      Area()->cancelIssuer = {};
+      Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::IsCancel: Cancel Of Ended Owner Reset(PID=%08lX)",
+                TraceValue(issuer.processId));
+      wait = Q7M_WAIT_TIMEOUT;
+    }
+    m_ShareMemory->Unlock();
+  }
   switch (wait) {
     case Q7M_WAIT_OBJECT_0:
       Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::IsCancel: Now Cancel ");

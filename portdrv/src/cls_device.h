@@ -44,7 +44,9 @@ class clsDevice : public clsNamedObject {
   uint32_t ImportSessionKey(const void* key, const void* exchangeKey, int keyType);
 
   // Sets / resets / polls the cancel event: 0, 1 (no event), 1000; IsCancel
-  // answers 3 while the event is set.
+  // answers 3 while the event is set. In shared mode a cancel belongs to the
+  // registration of the process that set it: IsCancel resets an event whose
+  // issuer has closed the device or ended, instead of answering 3 for it.
   uint32_t Cancel();
   uint32_t Reset();
   uint32_t IsCancel();
@@ -126,6 +128,17 @@ class clsDevice : public clsNamedObject {
   uint32_t CreateMutexDeviceHandle(HandleSlot* slot, bool registerMode, clsMutex* mutex);
   uint32_t DuplecateDevice();
   uint32_t DuplecateDeviceHandle(HandleSlot* slot);
+  HandleSlot* FirstFreeSlot() const;
+  uint32_t SlotIndex(const HandleSlot* slot) const;
+  // Whether the slot's handle mutex has gone (its owner closed or ended).
+  bool SlotOwnerEnded(HandleSlot* slot);
+  // Frees a slot whose owner ended, with an information line.
+  void FreeStaleSlot(HandleSlot* slot);
+  // Frees every slot whose owner ended; how many.
+  uint32_t FreeStaleSlots();
+  // With the area locked: whether the recorded issuer of the set cancel
+  // event no longer holds the registration it cancelled from.
+  bool CancelIssuerEnded();
   void CloseBase();
   SharedDeviceArea* Area() const;
   SessionKeyRecord* SessionKey();

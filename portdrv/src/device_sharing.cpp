@@ -3,7 +3,11 @@
 // device area, and keeps a uniquely named "handle mutex" open for as long as
 // the handle lives. A newcomer takes over a working handle (so all
 // processes use one file object), and a slot whose handle mutex has gone
-// belongs to a process that ended without closing: it is freed.
+// belongs to a process that ended without closing: it is freed. Every open
+// walks the whole registry for such slots (and a registration that finds the
+// registry full walks it again), so slots of killed processes never pile up;
+// opening a dead owner's handle mutex by name also removes what is left of
+// it in the object namespace.
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,16 +29,46 @@ void FreeSlot(HandleSlot* slot) {
 
 }  // namespace
 
-uint32_t clsDevice::RegisterDeviceHandle() {
+uint32_t clsDevice::SlotIndex(const HandleSlot* slot) const {
+  return static_cast<uint32_t>(slot - Area()->slots);
+}
+
+void clsDevice::FreeStaleSlot(HandleSlot* slot) {
+  // An owner that ended without closing is an expected event (a crashed or
+  // killed application), not a failure of this open.
+  Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::FreeStaleSlot: Owner Ended(Slot=%02lX PID=%08lX)",
+            TraceValue(SlotIndex(slot)), TraceValue(slot->processId));
+  FreeSlot(slot);
+}
+
+bool clsDevice::SlotOwnerEnded(HandleSlot* slot) {
+  clsMutex mutex;
+  // Only a missing mutex proves the owner gone; any other failure to open
+  // it keeps the slot.
+  return CreateMutexDeviceHandle(slot, false, &mutex) == kMutexCreated;
+}
+
+uint32_t clsDevice::FreeStaleSlots() {
   SharedDeviceArea* area = Area();
-  HandleSlot* slot = nullptr;
-  uint32_t index = 0;
-  for (; index < kMaxHandleSlots; ++index) {
-    if (area->slots[index].inUse == 0) {
-      slot = &area->slots[index];
-      break;
-    }
+  uint32_t freed = 0;
+  for (HandleSlot& slot : area->slots) {
+    if (slot.inUse == 0 || !SlotOwnerEnded(&slot)) continue;
+    FreeStaleSlot(&slot);
+    ++freed;
   }
+  return freed;
+}
+
+HandleSlot* clsDevice::FirstFreeSlot() const {
+  for (HandleSlot& slot : Area()->slots)
+    if (slot.inUse == 0) return &slot;
+  return nullptr;
+}
+
+uint32_t clsDevice::RegisterDeviceHandle() {
+  HandleSlot* slot = FirstFreeSlot();
+  // A full registry may hold slots of processes that ended: free them first.
+  if (slot == nullptr && FreeStaleSlots() != 0) slot = FirstFreeSlot();
   if (slot == nullptr) {
     Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::RegisterDeviceHandle: Buffer Over(%08X)",
               kPdSlotsFull);
@@ -47,11 +81,17 @@ uint32_t clsDevice::RegisterDeviceHandle() {
               Q7M_ERROR_OUTOFMEMORY);
     return SystemError(Q7M_ERROR_OUTOFMEMORY);
   }
-  if (uint32_t r = CreateMutexDeviceHandle(slot, true, mutex.get()); r != kPdOk) return r;
+  // The slot is claimed before its handle mutex exists: a process killed in
+  // between leaves a slot whose mutex is missing, which the next walker
+  // frees. The other way round it would leave a mutex nobody can find.
   slot->inUse = 1;
   slot->processId = Q7M_GetCurrentProcessId();
   slot->handleValue = static_cast<uint32_t>(deviceHandle_);
-  ownSlot_ = static_cast<int>(index);
+  if (uint32_t r = CreateMutexDeviceHandle(slot, true, mutex.get()); r != kPdOk) {
+    FreeSlot(slot);
+    return r;
+  }
+  ownSlot_ = static_cast<int>(SlotIndex(slot));
   ownHandleValue_ = slot->handleValue;
   handleMutex_ = std::move(mutex);
   return kPdOk;
@@ -76,7 +116,9 @@ uint32_t clsDevice::CreateMutexDeviceHandle(HandleSlot* slot, bool registerMode,
   // A new registration must own a fresh name; taking over requires that the
   // advertised mutex still exists (it vanishes with its process).
   uint32_t r = mutex->Create(stem, false, registerMode ? kMayCreate : kMayOpen);
-  if (r != kPdOk) {
+  // A missing mutex when taking over is the owner's end, for the caller to
+  // report; it is no failure of this call.
+  if (r != kPdOk && (registerMode || r != kMutexCreated)) {
     Q7M_TRACE(kTraceDeviceError,
               "E:clsDevice::CreateMutexDeviceHandle: Mutex:Open Failure(APIerror:%08X)",
               Q7M_GetLastError());
@@ -87,9 +129,12 @@ uint32_t clsDevice::CreateMutexDeviceHandle(HandleSlot* slot, bool registerMode,
 uint32_t clsDevice::DuplecateDeviceHandle(HandleSlot* slot) {
   clsMutex mutex;
   if (uint32_t r = CreateMutexDeviceHandle(slot, false, &mutex); r != kPdOk) {
-    Q7M_TRACE(kTraceDeviceError,
-              "E:clsDevice::DuplecateDeviceHandle: CreateMutexDeviceHandle Failure(%08X)", r);
-    FreeSlot(slot);  // its owner has gone
+    if (r == kMutexCreated) {
+      FreeStaleSlot(slot);  // its owner has gone
+    } else {
+      Q7M_TRACE(kTraceDeviceError,
+                "E:clsDevice::DuplecateDeviceHandle: CreateMutexDeviceHandle Failure(%08X)", r);
+    }
     return r;
   }
   // The owner holds its handle mutex while it closes: waiting for it means
@@ -124,10 +169,22 @@ uint32_t clsDevice::DuplecateDevice() {
   SharedDeviceArea* area = Area();
   // The count comes from shared memory: never trust it beyond the array.
   const uint32_t count = area->slotCount < kMaxHandleSlots ? area->slotCount : kMaxHandleSlots;
+  bool taken = false;
+  bool liveOwnerTried = false;
   for (uint32_t i = 0; i < count; ++i) {
     HandleSlot* slot = &area->slots[i];
     if (slot->inUse == 0) continue;
-    if (DuplecateDeviceHandle(slot) != kPdOk) continue;
+    if (taken) {
+      // The walk goes on past the slot taken over: every stale slot is
+      // freed by the open that meets it.
+      if (SlotOwnerEnded(slot)) FreeStaleSlot(slot);
+      continue;
+    }
+    const uint32_t answer = DuplecateDeviceHandle(slot);
+    taken = answer == kPdOk;
+    if (answer != kPdOk && answer != kMutexCreated) liveOwnerTried = true;
+  }
+  if (taken) {
     if (uint32_t r = RegisterDeviceHandle(); r != kPdOk) {
       Q7M_TRACE(kTraceDeviceInfo,
                 "I:clsDevice::DuplecateDevice: RegisterDeviceHandle Failure(APIerror:%08X)",
@@ -139,9 +196,13 @@ uint32_t clsDevice::DuplecateDevice() {
     }
     return kPdOk;
   }
-  Q7M_TRACE(kTraceDeviceError,
-            "E:clsDevice::DuplecateDevice: DuplecateDeviceHandle Failure(APIerror:%08X)",
-            Q7M_GetLastError());
+  // Only a live owner whose handle could not be taken over is worth an
+  // error line; stale slots alone just mean opening the reader anew.
+  if (liveOwnerTried) {
+    Q7M_TRACE(kTraceDeviceError,
+              "E:clsDevice::DuplecateDevice: DuplecateDeviceHandle Failure(APIerror:%08X)",
+              Q7M_GetLastError());
+  }
   return kPdSystemError;
 }
 

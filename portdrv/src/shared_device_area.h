@@ -29,13 +29,28 @@ static_assert(offsetof(HandleSlot, createdTick) == 20);
 static_assert(offsetof(HandleSlot, processId) == 24);
 static_assert(offsetof(HandleSlot, handleValue) == 28);
 
+// Who set the device's cancel event: the slot the issuing process
+// advertised its handle in, as it stood then. A cancel lives only as long
+// as that registration: once the slot is freed, taken by another owner or
+// its handle mutex has gone (the issuer closed the device or ended), the
+// next process that finds the event set resets it. Written and read under
+// the area lock, together with the event's set and reset.
+struct CancelIssuer {
+  uint32_t slot;  // slot index + 1; 0: nobody recorded (the event is taken as live)
+  uint32_t processId;
+  uint32_t createdTick;
+  uint32_t handleValue;
+};
+static_assert(sizeof(CancelIssuer) == 16);
+
 // The data area of the mapping (clsShareMemory puts its lock header before
 // it and 4 reserved bytes after it: 12 + 2120 + 4 = 2136 bytes in all).
 struct SharedDeviceArea {
   uint32_t slotCount;  // 0 until the first process opened the reader, then 64
   SessionKeyRecord sessionKey;
   HandleSlot slots[kHandleSlotCount];
-  uint8_t reserved[32];
+  CancelIssuer cancelIssuer;  // in the first of the reserved bytes, zero-filled when new
+  uint8_t reserved[16];
 };
 constexpr uint32_t kSharedDeviceAreaSize = kHandleSlotCount * 32 + 72;
 static_assert(sizeof(SharedDeviceArea) == kSharedDeviceAreaSize);
@@ -45,7 +60,7 @@ constexpr size_t kLockHeaderSize = 12;
 static_assert(kLockHeaderSize + offsetof(SharedDeviceArea, slotCount) == 12);
 static_assert(kLockHeaderSize + offsetof(SharedDeviceArea, sessionKey) == 16);
 static_assert(kLockHeaderSize + offsetof(SharedDeviceArea, slots) == 52);
-static_assert(kLockHeaderSize + offsetof(SharedDeviceArea, reserved) == 2100);
+static_assert(kLockHeaderSize + offsetof(SharedDeviceArea, cancelIssuer) == 2100);
 static_assert(kLockHeaderSize + sizeof(SharedDeviceArea) + 4 == 2136);
 
 // The handle value a cleared slot carries.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -163,6 +164,13 @@ class DeviceSharingTest : public ::testing::Test {
     for (const q7m::HandleSlot& s : Area()->slots) n += s.inUse != 0;
     return n;
   }
+  // Handle mutexes some process holds in this test's object namespace.
+  static int HandleMutexFiles() {
+    int n = 0;
+    for (const std::string& name : q7mtest::LiveObjectNames())
+      n += name.find("OpenHandle") != std::string::npos;
+    return n;
+  }
 
   // A directory whose SCRIBEL.INI has a sharer trace every line of the
   // device table and the sharing machinery (this program's own section).
@@ -283,14 +291,66 @@ TEST_F(DeviceSharingTest, KilledProcessSlotIsFreedByTheNextOpen) {
   EXPECT_EQ(SlotsInUse(), 1);
   EXPECT_EQ(Area()->slots[0].processId, static_cast<uint32_t>(b.pid()));
 
-  // The newcomer tells why it opened the reader itself.
+  EXPECT_EQ(HandleMutexFiles(), 1) << "the dead owner's handle mutex went with its slot";
+
+  // The newcomer tells that it freed the slot: an expected event, not an
+  // error of its open.
   ASSERT_TRUE(b.WriteLine("quit"));
   EXPECT_EQ(b.Wait(), 0);
-  EXPECT_TRUE(Traced(trace, "E:clsDevice::CreateMutexDeviceHandle: Mutex:Open Failure(APIerror:"));
-  EXPECT_TRUE(Traced(
-      trace, "E:clsDevice::DuplecateDeviceHandle: CreateMutexDeviceHandle Failure(000007D2)"));
-  EXPECT_TRUE(
-      Traced(trace, "E:clsDevice::DuplecateDevice: DuplecateDeviceHandle Failure(APIerror:"));
+  EXPECT_TRUE(Traced(trace, "I:clsDevice::FreeStaleSlot: Owner Ended(Slot=00 PID="));
+  EXPECT_FALSE(Traced(trace, "E:clsDevice::CreateMutexDeviceHandle"));
+  EXPECT_FALSE(Traced(trace, "E:clsDevice::DuplecateDeviceHandle"));
+  EXPECT_FALSE(Traced(trace, "E:clsDevice::DuplecateDevice:"));
+}
+
+TEST_F(DeviceSharingTest, SeventySharersKilledInTurnLeaveOnlyLiveOwnersInTheRegistry) {
+  ChildProcess keeper;
+  ASSERT_EQ(Open(keeper).result, 0u);
+  for (int i = 0; i < 70; ++i) {
+    ChildProcess victim;
+    const Opened o = Open(victim);
+    ASSERT_EQ(o.result, 0u) << "open " << i << " after " << i << " kills";
+    victim.Kill(9);
+    ASSERT_EQ(victim.Wait(), 128 + 9);
+  }
+  ChildProcess last;
+  ASSERT_EQ(Open(last).result, 0u);
+  for (const q7m::HandleSlot& slot : Area()->slots) {
+    if (slot.inUse == 0) continue;
+    EXPECT_TRUE(slot.processId == static_cast<uint32_t>(keeper.pid()) ||
+                slot.processId == static_cast<uint32_t>(last.pid()))
+        << "slot of process " << slot.processId;
+  }
+  EXPECT_EQ(SlotsInUse(), 2);
+  EXPECT_EQ(HandleMutexFiles(), 2) << "no handle mutex of a killed process stays behind";
+}
+
+TEST_F(DeviceSharingTest, CancelEndsWithTheProcessOrHandleThatIssuedIt) {
+  ChildProcess a, b, c;
+  ASSERT_EQ(Open(a).result, 0u);
+  const std::string trace = TraceDir();
+  ASSERT_EQ(Open(b, {"trace=" + trace}).result, 0u);
+  ASSERT_EQ(Open(c).result, 0u);
+
+  // Killed between its cancel and its reset: the next sharer that meets
+  // the set event resets it and goes ahead.
+  EXPECT_EQ(Ask(a, "cancel"), "cancel 0");
+  EXPECT_EQ(Ask(b, "send"), "send 3") << "a live issuer's cancel holds";
+  a.Kill(9);
+  ASSERT_EQ(a.Wait(), 128 + 9);
+  EXPECT_EQ(Ask(b, "send"), "send 0");
+  EXPECT_EQ(Ask(c, "send"), "send 0");
+
+  // Closed without a reset (as a close that cancels its running exchange
+  // does): the cancel ends with the handle.
+  EXPECT_EQ(Ask(c, "cancel"), "cancel 0");
+  EXPECT_EQ(Ask(b, "send"), "send 3");
+  EXPECT_EQ(Ask(c, "close"), "close 0");
+  EXPECT_EQ(Ask(b, "send"), "send 0");
+
+  ASSERT_TRUE(b.WriteLine("quit"));
+  EXPECT_EQ(b.Wait(), 0);
+  EXPECT_TRUE(Traced(trace, "I:clsDevice::IsCancel: Cancel Of Ended Owner Reset(PID="));
 }
 
 TEST_F(DeviceSharingTest, CancelReachesEverySharerUntilReset) {

@@ -29,6 +29,12 @@ std::string MakeTempDir(const std::string& stem = "d");
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 
+// Names of the objects some process holds in this test's object namespace
+// (Q7M_OBJECT_DIR). A file nobody holds a flock on is a leftover the platform
+// counts as absent (and a process keeps the files of a few closed mutexes
+// for a fast re-create), so the files alone say nothing about leaks.
+std::vector<std::string> LiveObjectNames();
+
 // Directory holding the build tree's programs (bin/) and libraries (lib/).
 std::string BuildBinDir();
 std::string BuildLibDir();
@@ -87,8 +93,9 @@ bool Hear(std::string* line);
 #define Q7M_CHILD_CONCAT2(a, b) a##b
 #define Q7M_CHILD_CONCAT(a, b) Q7M_CHILD_CONCAT2(a, b)
 // Q7M_CHILD(name) { ... return exitCode; }   -- args are in `args`
-#define Q7M_CHILD(name)                                                              \
+#define Q7M_CHILD(name)                                                               \
   static int Q7M_CHILD_CONCAT(q7mChild_, name)(const std::vector<std::string>& args); \
-  static ::q7mtest::ChildRegistration Q7M_CHILD_CONCAT(q7mChildReg_, name)(          \
-      #name, &Q7M_CHILD_CONCAT(q7mChild_, name));                                    \
-  static int Q7M_CHILD_CONCAT(q7mChild_, name)([[maybe_unused]] const std::vector<std::string>& args)
+  static ::q7mtest::ChildRegistration Q7M_CHILD_CONCAT(q7mChildReg_, name)(           \
+      #name, &Q7M_CHILD_CONCAT(q7mChild_, name));                                     \
+  static int Q7M_CHILD_CONCAT(q7mChild_,                                              \
+                              name)([[maybe_unused]] const std::vector<std::string>& args)

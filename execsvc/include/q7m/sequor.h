@@ -63,7 +63,15 @@ Q7M_EXPORT uint32_t Q7M_API SEQUOR_Close(SEQUOR_HANDLE session);
  * buffers, responseLength and the event must stay valid until then, and the
  * result is collected with SEQUOR_GetResult. The caller's response buffer
  * always receives the whole frame; the device's stored copy keeps its first
- * SEQUOR_STORED_RESPONSE_CAPACITY bytes. */
+ * SEQUOR_STORED_RESPONSE_CAPACITY bytes.
+ * Only the answer to this command is delivered: a frame that does not echo
+ * the command's code ("P", "N" or "E" and the two code characters; the one
+ * byte "E" for the command "E") is a late answer to another caller's command
+ * and is dropped, and the wait goes on within receiveTimeout. When the
+ * device's previous exchange ended without its answer (time-out, cancel) or
+ * its process ended while waiting, this exchange first ends it with the
+ * end-of-transmission command "E" (up to 1 s to send, 2 s for the "E"),
+ * which stores nothing. */
 Q7M_EXPORT uint32_t Q7M_API SEQUOR_Execute(SEQUOR_HANDLE session, const char* command,
                                            uint32_t commandLength, uint32_t sendTimeout,
                                            char* response, uint32_t responseCapacity,

@@ -100,7 +100,11 @@ Q7M_EXPORT uint32_t Q7M_API PDLNK_Receive(int handle, char* buffer, int bufferSi
                                           int timeLimitMs);
 Q7M_EXPORT uint32_t Q7M_API PDLNK_GetCryptoMode(int handle, int* mode);
 /* Sets the device's cancel event: every Send and Receive of every process
- * sharing the device answers PDLNK_CANCELLED until PDLNK_ResetIO. */
+ * sharing the device answers PDLNK_CANCELLED until PDLNK_ResetIO. A cancel
+ * lives no longer than the handle that issued it: once that handle is
+ * closed, or its process has ended without closing it (killed between its
+ * cancel and its reset), the next Send or Receive of any sharer resets the
+ * event and goes ahead instead of answering PDLNK_CANCELLED. */
 Q7M_EXPORT uint32_t Q7M_API PDLNK_CancelIO(int handle);
 Q7M_EXPORT uint32_t Q7M_API PDLNK_ResetIO(int handle);
 /* key null: switch the crypto mode off. Otherwise install a session key of
