@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "q7m/sequor.h"
 #include "rdax_sim_fixture.h"
@@ -159,6 +160,22 @@ TEST_P(ResultsOnSim, OfTwoAsynchronousCallsStartedAtOnceExactlyOneIsAccepted) {
       while (ready.load() < 2) std::this_thread::yield();
       *result = RDAX_SendCommand(handle_, "C9220", 5, 2, response, 64, length, 30, event);
     };
+    // Whatever a failed check leaves behind, no worker may outlive this
+    // round's buffers and events: an accepted call is cancelled and awaited.
+    struct Settle {
+      const RDAX* handle;
+      const uint32_t& a;
+      const uint32_t& b;
+      const Event& first;
+      const Event& second;
+      ~Settle() {
+        for (const auto& [result, event] : {std::pair{a, &first}, std::pair{b, &second}}) {
+          if (result != RDAX_I_ASYNC_STARTED || event->Signalled()) continue;
+          RDAX_Cancel(handle);
+          event->Wait();
+        }
+      }
+    } settle{handle_, a, b, first, second};
     std::thread t1(call, r1, &l1, first.get(), &a);
     std::thread t2(call, r2, &l2, second.get(), &b);
     t1.join();
