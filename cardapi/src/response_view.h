@@ -36,10 +36,14 @@ class ResponseView {
   std::optional<uint32_t> Decimal(uint32_t offset, uint32_t count) const {
     const auto field = Field(offset, count);
     if (!field) return std::nullopt;
+    // A field longer than any the reader sends must not wrap round into a
+    // plausible small number: it stops at the largest value.
     uint32_t value = 0;
     for (char c : *field) {
       if (c < '0' || c > '9') break;
-      value = value * 10 + static_cast<uint32_t>(c - '0');
+      const uint32_t digit = static_cast<uint32_t>(c - '0');
+      if (value > (UINT32_MAX - digit) / 10) return UINT32_MAX;
+      value = value * 10 + digit;
     }
     return value;
   }

@@ -137,6 +137,14 @@ TEST(ResponseView, NumbersAreReadAsTheReaderWritesThem) {
   EXPECT_FALSE(view.Decimal(20, 4).has_value());
 }
 
+TEST(ResponseView, AnOverlongDecimalFieldStopsAtTheLargestValueInsteadOfWrapping) {
+  const std::string text = "P0000429496729542949672969999999999999";
+  const ResponseView view(text.data(), static_cast<uint32_t>(text.size()));
+  EXPECT_EQ(view.Decimal(5, 10), 4294967295u);
+  EXPECT_EQ(view.Decimal(15, 10), UINT32_MAX);
+  EXPECT_EQ(view.Decimal(25, 13), UINT32_MAX);
+}
+
 TEST(ResponseView, NullDataHasNothing) {
   const ResponseView view(nullptr, 100);
   EXPECT_EQ(view.length(), 0u);
