@@ -11,8 +11,6 @@
 namespace rdaxsim {
 namespace {
 
-constexpr size_t kRecordText = 200;
-
 std::string Hex(const char* format, const void* p) {
   char text[16];
   std::snprintf(text, sizeof text, format, static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)));
@@ -41,10 +39,7 @@ Q7M_CHILD(rdax_traced_family_calls) {
 TEST(RdaxFamilyTraceLines, EntrySeverityAndExitLinesCarryEachExportsFields) {
   const std::string dir = q7mtest::MakeTempDir("familytrace");
   ASSERT_EQ(chdir(dir.c_str()), 0);
-  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
-                     "[SCRIBEL]\nFILEPATH=" + dir +
-                         "\nFILENAME=trace.log\nRECORDLENGTH=" + std::to_string(kRecordText) +
-                         "\nMAXRECORD=500\nFILEFLUSH=OFF\n[RDAX]\nTRACE=0xFFFFFFFF\n");
+  WriteFullTraceIni(dir);
   sequorsim::SimReader sim;
   ASSERT_TRUE(sim.Start(dir));
   sim.Control({"set", "r1", "SerialNumber", "424242"});
@@ -58,7 +53,7 @@ TEST(RdaxFamilyTraceLines, EntrySeverityAndExitLinesCarryEachExportsFields) {
   const std::string hByte = words.substr(11, words.find(' ', 11) - 11);
   const std::string record = words.substr(words.rfind(' ') + 1);
 
-  const auto texts = TraceTexts(q7mtest::ReadFile(dir + "/trace.log"), kRecordText);
+  const auto texts = FullTraceTexts(dir);
   for (const std::string& line : {
            std::string("RDAX:Exit=GetSerialNumber P1=0x00000000 Q2=424242"),
            std::string("RDAX:Exit=GetICCStandardType P1=0x00000000 Q1=0x05"),

@@ -160,8 +160,6 @@ TEST_F(ReadersOnBus, WithoutReadersEnumerationCountsZeroButFindFirstFails) {
 
 // ---- trace lines ----
 
-constexpr size_t kRecordText = 200;
-
 std::string Hex8(const void* p) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)));
@@ -196,10 +194,7 @@ Q7M_CHILD(rdax_traced_calls) {
 TEST(RdaxTraceLines, EntrySeverityAndExitLinesOfAFewExports) {
   const std::string dir = q7mtest::MakeTempDir("trace");
   ASSERT_EQ(chdir(dir.c_str()), 0);
-  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
-                     "[SCRIBEL]\nFILEPATH=" + dir +
-                         "\nFILENAME=trace.log\nRECORDLENGTH=" + std::to_string(kRecordText) +
-                         "\nMAXRECORD=500\nFILEFLUSH=OFF\n[RDAX]\nTRACE=0xFFFFFFFF\n");
+  WriteFullTraceIni(dir);
   sequorsim::SimReader sim;
   ASSERT_TRUE(sim.Start(dir));
   q7mtest::ChildProcess child;
@@ -209,7 +204,7 @@ TEST(RdaxTraceLines, EntrySeverityAndExitLinesOfAFewExports) {
   ASSERT_EQ(child.Wait(), 0);
   const std::string handle = words.substr(0, 10);
 
-  const auto texts = TraceTexts(q7mtest::ReadFile(dir + "/trace.log"), kRecordText);
+  const auto texts = FullTraceTexts(dir);
   for (const std::string& line : {
            std::string("RDAX:Entry=GetStatus P1=0x00000000 P2=0x00001234 P3=0x00000000"),
            std::string("RDAX:Error=0x82000001 API=GetStatus P1=0x00000000 P2=0x00001234 "

@@ -224,8 +224,6 @@ INSTANTIATE_TEST_SUITE_P(Links, SecurityOnSim, ::testing::Values(Link::kSerial, 
 
 // ---- trace lines ----
 
-constexpr size_t kRecordText = 200;
-
 // A traced process (SCRIBEL.INI in its working directory) that prints its
 // handle's trace word for the parent.
 Q7M_CHILD(rdax_traced_security_calls) {
@@ -247,10 +245,7 @@ Q7M_CHILD(rdax_traced_security_calls) {
 TEST(RdaxSecurityTraceLines, EntryAndSeverityLinesCarryEachExportsFields) {
   const std::string dir = q7mtest::MakeTempDir("trace");
   ASSERT_EQ(chdir(dir.c_str()), 0);
-  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
-                     "[SCRIBEL]\nFILEPATH=" + dir +
-                         "\nFILENAME=trace.log\nRECORDLENGTH=" + std::to_string(kRecordText) +
-                         "\nMAXRECORD=500\nFILEFLUSH=OFF\n[RDAX]\nTRACE=0xFFFFFFFF\n");
+  WriteFullTraceIni(dir);
   sequorsim::SimReader sim;
   ASSERT_TRUE(sim.Start(dir));
   q7mtest::ChildProcess child;
@@ -259,7 +254,7 @@ TEST(RdaxSecurityTraceLines, EntryAndSeverityLinesCarryEachExportsFields) {
   ASSERT_TRUE(child.ReadLine(&h));
   ASSERT_EQ(child.Wait(), 0);
 
-  const auto texts = TraceTexts(q7mtest::ReadFile(dir + "/trace.log"), kRecordText);
+  const auto texts = FullTraceTexts(dir);
   for (const std::string& line : {
            "RDAX:Entry=SetHostWDTReset P1=" + h + " P2=0x64 P3=0x00000003 P4=0x00000005 " +
                "P5=0x00000000",

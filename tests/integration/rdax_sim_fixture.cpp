@@ -68,4 +68,20 @@ std::set<std::string> TraceTexts(const std::string& ring, size_t recordText) {
   return texts;
 }
 
+namespace {
+// Long enough for the longest line the trace tests read back whole.
+constexpr size_t kFullTraceRecordText = 200;
+}  // namespace
+
+void WriteFullTraceIni(const std::string& dir) {
+  q7mtest::WriteFile(dir + "/SCRIBEL.INI",
+                     "[SCRIBEL]\nFILEPATH=" + dir + "\nFILENAME=trace.log\nRECORDLENGTH=" +
+                         std::to_string(kFullTraceRecordText) +
+                         "\nMAXRECORD=500\nFILEFLUSH=OFF\n[RDAX]\nTRACE=0xFFFFFFFF\n");
+}
+
+std::set<std::string> FullTraceTexts(const std::string& dir) {
+  return TraceTexts(q7mtest::ReadFile(dir + "/trace.log"), kFullTraceRecordText);
+}
+
 }  // namespace rdaxsim

@@ -74,4 +74,10 @@ std::string LinkName(const ::testing::TestParamInfo<Link>& info);
 // padding taken off.
 std::set<std::string> TraceTexts(const std::string& ring, size_t recordText);
 
+// Traces the API library at every level into `dir`/trace.log, through a
+// SCRIBEL.INI written in `dir` (the current directory of the traced process).
+void WriteFullTraceIni(const std::string& dir);
+// The texts of the ring WriteFullTraceIni set up.
+std::set<std::string> FullTraceTexts(const std::string& dir);
+
 }  // namespace rdaxsim
