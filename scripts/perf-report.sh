@@ -3,11 +3,11 @@
 # of them (medians of repeated runs), counts the instructions of each API
 # operation under callgrind, and writes the results into bench/README.md
 # between the perf-report markers (replaced on every run, the rest of the
-# file is kept). Takes about 10 minutes; run it on an idle machine.
+# file is kept). Takes about 4 minutes on 2 CPUs; run it on an idle machine.
 #
 #   Q7M_BUILD_DIR      build directory (default: build, as scripts/setup.sh)
 #   Q7M_PERF_QUICK=1   a short run: one repetition, short benchmark times,
-#                      fewer operations under callgrind (a minute or two)
+#                      fewer operations under callgrind (under a minute)
 #   Q7M_PERF_OUT       where the raw results go (default: <build>/perf-report)
 #   Q7M_PERF_README    the file to write (default: bench/README.md)
 #   Q7M_CALLGRIND_OPS  operations per API call under callgrind (default 200)
