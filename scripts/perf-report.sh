@@ -179,11 +179,15 @@ for program in programs:
                      "cpu_time", "time_unit", "aggregate_name", "aggregate_unit"}
             counters = ", ".join("%s %.4g" % (k, v) for k, v in b.items()
                                  if k not in known and isinstance(v, (int, float)))
+            # An aggregate's "iterations" is the number of repetitions.
+            sample = ("median of %s runs" % b.get("iterations", "?")
+                      if b.get("run_type") == "aggregate"
+                      else "%s iterations" % b.get("iterations", "?"))
             rows.append("| %s | %s | %s | %s | %s |" % (
                 short(b.get("run_name", b["name"])), us(b["real_time"] * scale),
-                us(b["cpu_time"] * scale), b.get("iterations", ""), counters))
+                us(b["cpu_time"] * scale), sample, counters))
     if rows:
-        lines += ["| benchmark | wall per op (us) | CPU per op (us) | iterations | counters |",
+        lines += ["| benchmark | wall per op (us) | CPU per op (us) | sample | counters |",
                   "|---|---|---|---|---|"] + rows + [""]
     lines += ["Ran in %s s." % seconds, ""]
 
