@@ -3,7 +3,8 @@
 // "C10" (entry and exit lines, the busy check, the API lock taken and given
 // back, the result stored) against SEQUOR_Execute of the same command, on
 // the serial link and on USB. At the end: the ratio of wall and CPU time per
-// operation and the CPU an operation costs beyond its exchange.
+// operation and the CPU an operation costs beyond its exchange (medians when
+// repeated).
 //
 // q7m-sim runs as a child process in a private directory, name space and
 // HID bus of this run.
@@ -11,17 +12,17 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "q7m/rdax.h"
 #include "q7m/sequor.h"
+#include "support/floor_report.h"
 #include "support/sim_launcher.h"
 
 namespace {
@@ -30,44 +31,22 @@ constexpr uint32_t kLineSpeed = 38400;
 
 q7mbench::SimLauncher gSimulator("bench_cardapi");
 
-double Seconds(clockid_t clock) {
-  timespec t{};
-  clock_gettime(clock, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-struct Measured {
-  double wall = 0;  // seconds per operation
-  double cpu = 0;
-};
-// Keyed "<layer> <command> <link>".
-std::map<std::string, Measured> gMeasured;
-
 enum class Link { kSerial, kUsb };
-const char* LinkName(Link link) {
-  return link == Link::kSerial ? "serial" : "usb";
-}
 
-// Runs `operation` once per iteration (after one untimed run that binds the
-// trace clients) and records wall and process CPU time per operation.
+// Runs `operation` once per iteration, after one untimed run that binds the
+// trace clients.
 template <typename Operation>
-void Measure(benchmark::State& state, const std::string& key, Operation operation) {
+void Measure(benchmark::State& state, Operation operation) {
   if (!operation()) {
     state.SkipWithError("operation failed");
     return;
   }
-  const double wall0 = Seconds(CLOCK_MONOTONIC), cpu0 = Seconds(CLOCK_PROCESS_CPUTIME_ID);
-  long count = 0;
   for (auto _ : state) {
     if (!operation()) {
       state.SkipWithError("operation failed");
       return;
     }
-    ++count;
   }
-  if (count == 0) return;
-  gMeasured[key] = {(Seconds(CLOCK_MONOTONIC) - wall0) / static_cast<double>(count),
-                    (Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(count)};
 }
 
 // The exchanges of `operation` ("C00", "C10", or "GetStatus": its C10, C11
@@ -86,7 +65,7 @@ void SequorExecute(benchmark::State& state, const char* operation, Link link) {
   }
   char response[1024];
   uint32_t length = 0;
-  Measure(state, std::string("SEQUOR ") + operation + " " + LinkName(link), [&] {
+  Measure(state, [&] {
     for (size_t i = 0; i < count; ++i) {
       if (SEQUOR_Execute(session, commands[i], 3, 30, response, sizeof response, &length, 30,
                          nullptr) != SEQUOR_SUCCESS ||
@@ -109,7 +88,7 @@ void RdaxSendCommand(benchmark::State& state, const char* command, Link link) {
   }
   char response[1024];
   uint32_t length = 0;
-  Measure(state, std::string("RDAX ") + command + " " + LinkName(link), [&] {
+  Measure(state, [&] {
     return RDAX_SendCommand(handle, command, 3, 30, response, sizeof response, &length, 30,
                             nullptr) == RDAX_OK &&
            length >= 5 && response[0] == 'P';
@@ -127,8 +106,7 @@ void RdaxGetStatus(benchmark::State& state, Link link) {
     return;
   }
   RDAX_STATUS status{};
-  Measure(state, std::string("RDAX GetStatus ") + LinkName(link),
-          [&] { return RDAX_GetStatus(handle, &status, nullptr) == RDAX_OK; });
+  Measure(state, [&] { return RDAX_GetStatus(handle, &status, nullptr) == RDAX_OK; });
   RDAX_CloseDevice(handle);
 }
 
@@ -185,25 +163,32 @@ Q7M_OPERATION_BENCHMARK(BM_RdaxGetStatus_Serial);
 Q7M_OPERATION_BENCHMARK(BM_SequorExecute_GetStatus_Usb);
 Q7M_OPERATION_BENCHMARK(BM_RdaxGetStatus_Usb);
 
-void PrintRatios() {
-  std::printf(
-      "\nAPI operation / its exchanges (last run of each; SendCommand of C00 and C10, GetStatus "
-      "against its C10, C11 and CN0; goal: at most 1.1x and 50 us CPU beyond the exchanges):\n");
-  for (const char* link : {"serial", "usb"}) {
+// SendCommand of C00 and C10 against the same exchange, GetStatus against its
+// C10, C11 and CN0: at most 1.1x the wall time and 50 us CPU beyond the
+// exchanges.
+std::vector<q7mbench::Target> Targets() {
+  using q7mbench::Clock;
+  using q7mbench::Compare;
+  static std::vector<std::string> names;  // the targets point into these
+  names.clear();
+  names.reserve(24);
+  std::vector<q7mbench::Target> targets;
+  for (const char* link : {"Serial", "Usb"}) {
     for (const char* command : {"C00", "C10", "GetStatus"}) {
-      const std::string suffix = std::string(command) + " " + link;
-      const auto api = gMeasured.find("RDAX " + suffix);
-      const auto exchange = gMeasured.find("SEQUOR " + suffix);
-      if (api == gMeasured.end() || exchange == gMeasured.end()) continue;
-      const Measured& a = api->second;
-      const Measured& e = exchange->second;
-      std::printf(
-          "  %-6s %-9s: wall %.2fx (%.1f us / %.1f us), CPU %.2fx (%.1f us / %.1f us), "
-          "CPU beyond the exchange %.1f us\n",
-          link, command, a.wall / e.wall, a.wall * 1e6, e.wall * 1e6, a.cpu / e.cpu, a.cpu * 1e6,
-          e.cpu * 1e6, (a.cpu - e.cpu) * 1e6);
+      const std::string suffix = std::string("_") + link + "/process_time/real_time";
+      const bool status = std::string(command) == "GetStatus";
+      names.push_back((status ? std::string("BM_RdaxGetStatus")
+                              : std::string("BM_RdaxSendCommand_") + command) +
+                      suffix);
+      names.push_back(std::string("BM_SequorExecute_") + command + suffix);
+      const char* api = names[names.size() - 2].c_str();
+      const char* exchange = names.back().c_str();
+      targets.push_back({api, exchange, Clock::kReal, Compare::kRatio, 1.1});
+      targets.push_back({api, exchange, Clock::kCpu, Compare::kRatioShown, 0});
+      targets.push_back({api, exchange, Clock::kCpu, Compare::kExcess, 50});
     }
   }
+  return targets;
 }
 
 }  // namespace
@@ -213,9 +198,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   gSimulator.Start();
-  benchmark::RunSpecifiedBenchmarks();
+  q7mbench::RunWithFloors(Targets());
   benchmark::Shutdown();
   gSimulator.Stop();
-  PrintRatios();
   return 0;
 }

@@ -274,6 +274,11 @@ int main(int argc, char** argv) {
       {"NamedMutexOpenClose", "RawShmFileOpenClose", Clock::kReal, Compare::kRatio, 3},
       {"NamedMutexCreateCloseNewName", "RawShmFileCreateUnlinkClose", Clock::kReal, Compare::kRatio,
        2},
+      {"NamedMutexWaitRelease", "RawRobustMutexLockUnlock", Clock::kReal, Compare::kRatioShown, 0},
+      {"EventPingPongThreads/real_time", "RawEventfdPingPongThreads/real_time", Clock::kReal,
+       Compare::kRatioShown, 0},
+      {"EventPingPongProcesses/real_time", "RawPipePingPongProcesses/real_time", Clock::kReal,
+       Compare::kRatioShown, 0},
   });
   benchmark::Shutdown();
 

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 
@@ -69,15 +70,31 @@ class Sim {
   std::string pty_;
 };
 
-void EnterScratchDirectory() {
-  char dir[] = "/tmp/bench_portdrv_XXXXXX";
-  if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
-}
+// A directory of this run for the emulator's PDLNK.INI, made the current one
+// (where the port driver looks for it), removed again at the end of the
+// benchmark: each run makes one, and repeated runs would litter /tmp.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    char dir[] = "/tmp/bench_portdrv_XXXXXX";
+    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+    path_ = dir;
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+ private:
+  std::string path_;
+};
 
 constexpr char kCommand[] = "C10";
 
 void BM_PdlnkExchange(benchmark::State& state) {
-  EnterScratchDirectory();
+  ScratchDirectory scratch;  // outlives the emulator
   Sim sim(7);
   int handle = -1;
   if (sim.pty().empty() || PDLNK_Open(&handle, "COM7", 0) != PDLNK_SUCCESS) {
@@ -139,7 +156,7 @@ bool HandWrittenExchange(int fd) {
 }
 
 void BM_HandWrittenExchange(benchmark::State& state) {
-  EnterScratchDirectory();
+  ScratchDirectory scratch;  // outlives the emulator
   Sim sim(8);
   int fd = open(sim.pty().c_str(), O_RDWR | O_NOCTTY);
   termios t{};

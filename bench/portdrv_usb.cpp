@@ -4,7 +4,7 @@
 // bus socket of the same emulator in the same run (the floor: connect once,
 // send the report, wait for the answer, read it). Wall time and CPU time of
 // this process per exchange, heap allocations per exchange, and at the end
-// the ratio of the two.
+// the ratio of the two (medians when repeated).
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +23,7 @@
 
 #include "allocation_counter.h"
 #include "q7m/pdlnk.h"
+#include "support/floor_report.h"
 
 namespace {
 
@@ -84,30 +85,6 @@ class Sim {
   std::string path_;
 };
 
-struct Measured {
-  double wallPerExchange = 0;
-  double cpuPerExchange = 0;
-};
-Measured gPdlnk, gRaw;
-
-double ProcessCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double WallSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-void Record(Measured* m, double wall0, double cpu0, long exchanges) {
-  if (exchanges <= 0) return;
-  m->wallPerExchange = (WallSeconds() - wall0) / static_cast<double>(exchanges);
-  m->cpuPerExchange = (ProcessCpuSeconds() - cpu0) / static_cast<double>(exchanges);
-}
-
 void BM_PdlnkUsbExchange(benchmark::State& state) {
   Sim& sim = Sim::Instance();
   int handle = -1;
@@ -121,7 +98,6 @@ void BM_PdlnkUsbExchange(benchmark::State& state) {
   PDLNK_Send(handle, kCommand, 3, 5000);
   PDLNK_Receive(handle, buffer, sizeof buffer, &received, 5000);
   const long allocationsBefore = q7mbench::AllocationCount();
-  const double wall0 = WallSeconds(), cpu0 = ProcessCpuSeconds();
   long exchanges = 0;
   for (auto _ : state) {
     if (PDLNK_Send(handle, kCommand, 3, 5000) != PDLNK_SUCCESS ||
@@ -132,7 +108,6 @@ void BM_PdlnkUsbExchange(benchmark::State& state) {
     }
     ++exchanges;
   }
-  Record(&gPdlnk, wall0, cpu0, exchanges);
   if (exchanges > 0)
     state.counters["allocs/exchange"] =
         static_cast<double>(q7mbench::AllocationCount() - allocationsBefore) /
@@ -183,7 +158,6 @@ void BM_RawBusRoundTrip(benchmark::State& state) {
   out[2] = 3;
   std::memcpy(out + 3, kCommand, 3);
   const long allocationsBefore = q7mbench::AllocationCount();
-  const double wall0 = WallSeconds(), cpu0 = ProcessCpuSeconds();
   long exchanges = 0;
   for (auto _ : state) {
     if (!RawExchange(fd, out, in)) {
@@ -192,7 +166,6 @@ void BM_RawBusRoundTrip(benchmark::State& state) {
     }
     ++exchanges;
   }
-  Record(&gRaw, wall0, cpu0, exchanges);
   if (exchanges > 0)
     state.counters["allocs/exchange"] =
         static_cast<double>(q7mbench::AllocationCount() - allocationsBefore) /
@@ -209,15 +182,14 @@ BENCHMARK(BM_RawBusRoundTrip)
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
+  using q7mbench::Clock;
+  using q7mbench::Compare;
+  q7mbench::RunWithFloors({
+      {"BM_PdlnkUsbExchange/process_time/real_time", "BM_RawBusRoundTrip/process_time/real_time",
+       Clock::kReal, Compare::kRatioShown, 0},
+      {"BM_PdlnkUsbExchange/process_time/real_time", "BM_RawBusRoundTrip/process_time/real_time",
+       Clock::kCpu, Compare::kRatioShown, 0},
+  });
   benchmark::Shutdown();
-  if (gPdlnk.wallPerExchange > 0 && gRaw.wallPerExchange > 0) {
-    std::printf(
-        "\nPDLNK exchange / raw round trip (last run of each): wall %.2f (%.1f us / %.1f us), "
-        "CPU %.2f (%.1f us / %.1f us per exchange)\n",
-        gPdlnk.wallPerExchange / gRaw.wallPerExchange, gPdlnk.wallPerExchange * 1e6,
-        gRaw.wallPerExchange * 1e6, gPdlnk.cpuPerExchange / gRaw.cpuPerExchange,
-        gPdlnk.cpuPerExchange * 1e6, gRaw.cpuPerExchange * 1e6);
-  }
   return 0;
 }

@@ -178,8 +178,16 @@ int main(int argc, char** argv) {
     setenv("Q7M_OBJECT_DIR", (gDir + "/objects").c_str(), 1);
   }
   benchmark::Initialize(&argc, argv);
-  q7mbench::RunWithFloors({{"FourProcesses/Trace/real_time", "FourProcesses/PlainPwrite/real_time",
-                            q7mbench::Clock::kReal, q7mbench::Compare::kRateRatio, 0.7}});
+  using q7mbench::Clock;
+  using q7mbench::Compare;
+  q7mbench::RunWithFloors({
+      {"FourProcesses/Trace/real_time", "FourProcesses/PlainPwrite/real_time", Clock::kReal,
+       Compare::kRateRatio, 0.7},
+      {"TraceOutput/FlushOff", "PlainPwrite/FlushOff", Clock::kCpu, Compare::kRateRatioShown, 0},
+      {"TraceOutputf", "PlainPwrite/FlushOff", Clock::kCpu, Compare::kRateRatioShown, 0},
+      {"TraceOutput/FlushOn/real_time", "PlainPwrite/FlushOn/real_time", Clock::kReal,
+       Compare::kRateRatioShown, 0},
+  });
   benchmark::Shutdown();
   if (dir == nullptr) fs::remove_all(gDir);
   return 0;

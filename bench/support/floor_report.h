@@ -2,6 +2,9 @@
 // it is held against, both from this same run (medians when repeated), with
 // the ratio or difference and the target: the numbers only mean something
 // side by side on one machine in one state.
+//
+// With Q7M_BENCH_TARGETS set to a file name, each target is also appended to
+// that file as one JSON object per line (for scripts/perf-report.sh).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -9,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +26,9 @@ enum class Compare {
   kExcess,     // measured - floor <= limit (microseconds)
   kAbsolute,   // measured <= limit (microseconds); no floor
   kRateRatio,  // floor time / measured time >= limit (same work per iteration)
+  // Shown next to the floor, no target (limit unused).
+  kRatioShown,
+  kRateRatioShown,
 };
 
 struct Target {
@@ -96,30 +103,56 @@ class FloorReporter : public benchmark::ConsoleReporter {
       return;
     }
     const double us = 1e6;
-    bool met = false;
+    const char* compare = "";
+    double result = 0;  // the ratio, the difference (us) or the value (us)
+    bool met = false, hasTarget = true;
     switch (t.compare) {
       case Compare::kRatio:
-        met = m / f <= t.limit;
-        std::printf("  %-34s %4s %10.2f us / %-30s %10.2f us = %6.2fx  (target <= %.2fx) %s\n",
-                    t.measured, clock, m * us, t.floor, f * us, m / f, t.limit,
-                    met ? "met" : "MISSED");
+      case Compare::kRatioShown:
+        compare = "ratio";
+        result = m / f;
+        hasTarget = t.compare == Compare::kRatio;
+        met = result <= t.limit;
+        std::printf("  %-34s %4s %10.2f us / %-30s %10.2f us = %6.2fx", t.measured, clock, m * us,
+                    t.floor, f * us, result);
+        if (hasTarget) std::printf("  (target <= %.2fx)", t.limit);
         break;
       case Compare::kExcess:
-        met = (m - f) * us <= t.limit;
-        std::printf("  %-34s %4s %10.2f us - %-30s %10.2f us = %8.2f us  (target <= %.0f us) %s\n",
-                    t.measured, clock, m * us, t.floor, f * us, (m - f) * us, t.limit,
-                    met ? "met" : "MISSED");
+        compare = "excess";
+        result = (m - f) * us;
+        met = result <= t.limit;
+        std::printf("  %-34s %4s %10.2f us - %-30s %10.2f us = %8.2f us  (target <= %.0f us)",
+                    t.measured, clock, m * us, t.floor, f * us, result, t.limit);
         break;
       case Compare::kAbsolute:
-        met = m * us <= t.limit;
-        std::printf("  %-34s %4s %10.2f us  (target <= %.0f us) %s\n", t.measured, clock, m * us,
-                    t.limit, met ? "met" : "MISSED");
+        compare = "absolute";
+        result = m * us;
+        met = result <= t.limit;
+        std::printf("  %-34s %4s %10.2f us  (target <= %.0f us)", t.measured, clock, result,
+                    t.limit);
         break;
       case Compare::kRateRatio:
-        met = f / m >= t.limit;
-        std::printf("  %-34s %4s rate %6.2fx of %-30s (target >= %.2fx) %s\n", t.measured, clock,
-                    f / m, t.floor, t.limit, met ? "met" : "MISSED");
+      case Compare::kRateRatioShown:
+        compare = "rate";
+        result = f / m;
+        hasTarget = t.compare == Compare::kRateRatio;
+        met = result >= t.limit;
+        std::printf("  %-34s %4s rate %6.2fx of %-30s", t.measured, clock, result, t.floor);
+        if (hasTarget) std::printf(" (target >= %.2fx)", t.limit);
         break;
+    }
+    std::printf(hasTarget ? (met ? " met\n" : " MISSED\n") : "  (shown)\n");
+    if (const char* path = std::getenv("Q7M_BENCH_TARGETS")) {
+      if (FILE* out = std::fopen(path, "a")) {
+        std::fprintf(out,
+                     "{\"measured\": \"%s\", \"floor\": \"%s\", \"clock\": \"%s\", "
+                     "\"compare\": \"%s\", \"value_us\": %.6g, \"floor_us\": %.6g, "
+                     "\"result\": %.6g, \"limit\": %s, \"met\": %s}\n",
+                     t.measured, t.floor ? t.floor : "", clock, compare, m * us, f * us, result,
+                     hasTarget ? std::to_string(t.limit).c_str() : "null",
+                     hasTarget ? (met ? "true" : "false") : "null");
+        std::fclose(out);
+      }
     }
   }
 
