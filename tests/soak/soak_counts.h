@@ -20,12 +20,12 @@ constexpr char kSequenceMarks[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 static_assert(sizeof kCallerMarks - 1 >= kUsbProcesses * kThreadsPerProcess);
 
 struct Counts {
-  uint64_t sent = 0;      // commands that went to the reader
-  uint64_t answered = 0;  // answers that carried this caller's own code
+  uint64_t sent = 0;         // commands that went to the reader
+  uint64_t answered = 0;     // answers that carried this caller's own code
   uint64_t wrongCaller = 0;  // answers carrying another caller's code
-  uint64_t stale = 0;     // this caller's code, but of an earlier command
-  uint64_t lost = 0;      // sent, but no answer within the exchange's limits
-  uint64_t busy = 0;      // refused: the reader was busy for someone else
+  uint64_t stale = 0;        // this caller's code, but of an earlier command
+  uint64_t lost = 0;         // sent, but no answer within the exchange's limits
+  uint64_t busy = 0;         // refused: the reader was busy for someone else
   uint32_t openError = 0;    // the session could not be opened (last error)
   uint32_t lastFailure = 0;  // the result of the last lost exchange
   std::string lastWrong;     // what the last wrong answer looked like

@@ -32,6 +32,14 @@ int SoakSeconds() {
   return seconds > 0 ? seconds : 60;
 }
 
+using Count = unsigned long long;
+
+void PrintRow(const std::string& who, const Counts& c, int seconds) {
+  std::printf("%-8s %10llu %10llu %8llu %6llu %6llu %10llu %12.1f\n", who.c_str(), Count{c.sent},
+              Count{c.answered}, Count{c.wrongCaller}, Count{c.stale}, Count{c.lost}, Count{c.busy},
+              static_cast<double>(c.answered) / seconds);
+}
+
 struct ProcessResult {
   Counts total;
   std::vector<Counts> threads;
@@ -84,28 +92,14 @@ class Soak : public ::testing::Test {
               long readerCommands) {
     std::printf("soak %s: %zu processes x %d threads, %d s\n", link.c_str(), results.size(),
                 kThreadsPerProcess, seconds);
-    std::printf("%-8s %10s %10s %8s %6s %6s %10s %12s\n", "process", "sent", "answered",
-                "wrong", "stale", "lost", "busy", "answers/s");
+    std::printf("%-8s %10s %10s %8s %6s %6s %10s %12s\n", "process", "sent", "answered", "wrong",
+                "stale", "lost", "busy", "answers/s");
     Counts all;
     for (size_t p = 0; p < results.size(); ++p) {
-      const Counts& c = results[p].total;
-      std::printf("%-8zu %10llu %10llu %8llu %6llu %6llu %10llu %12.1f\n", p,
-                  static_cast<unsigned long long>(c.sent),
-                  static_cast<unsigned long long>(c.answered),
-                  static_cast<unsigned long long>(c.wrongCaller),
-                  static_cast<unsigned long long>(c.stale), static_cast<unsigned long long>(c.lost),
-                  static_cast<unsigned long long>(c.busy),
-                  static_cast<double>(c.answered) / seconds);
-      all.Add(c);
+      PrintRow(std::to_string(p), results[p].total, seconds);
+      all.Add(results[p].total);
     }
-    std::printf("%-8s %10llu %10llu %8llu %6llu %6llu %10llu %12.1f\n", "total",
-                static_cast<unsigned long long>(all.sent),
-                static_cast<unsigned long long>(all.answered),
-                static_cast<unsigned long long>(all.wrongCaller),
-                static_cast<unsigned long long>(all.stale),
-                static_cast<unsigned long long>(all.lost),
-                static_cast<unsigned long long>(all.busy),
-                static_cast<double>(all.answered) / seconds);
+    PrintRow("total", all, seconds);
     std::printf("reader took %ld commands\n", readerCommands);
     std::fflush(stdout);
     RecordProperty("answered", static_cast<int>(all.answered));

@@ -34,8 +34,8 @@ class Caller {
       ownsRdax_ = true;
       if (rdax_ == nullptr) counts_.openError = Q7M_GetLastError();
     } else {
-      session_ = link == rdaxsim::Link::kUsb ? SEQUOR_Open(nullptr, nullptr)
-                                             : sequorsim::OpenSerial();
+      session_ =
+          link == rdaxsim::Link::kUsb ? SEQUOR_Open(nullptr, nullptr) : sequorsim::OpenSerial();
       if (session_ == nullptr) counts_.openError = Q7M_GetLastError();
     }
   }
