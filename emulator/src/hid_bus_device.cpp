@@ -82,6 +82,19 @@ bool HidBusDevice::Start(std::string* error) {
     *error = "cannot create bus directory " + dir + ": " + std::strerror(errno);
     return false;
   }
+  // The default lies in /tmp, where anyone may have made it first: hosts
+  // trust whatever answers in it, so it must be ours (or root's), a real
+  // directory, and closed to writers outside our group, or anyone could
+  // put a reader of his own there in place of ours.
+  struct stat st {};
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = "bus directory " + dir + " is not a directory";
+    return false;
+  }
+  if ((st.st_uid != geteuid() && st.st_uid != 0) || (st.st_mode & S_IWOTH) != 0) {
+    *error = "bus directory " + dir + " is not this user's own, or anyone may write to it";
+    return false;
+  }
   path_ = dir + "/" + busName_ + hidbus::kSocketSuffix;
   if (!delayTimer_.Init(error) || !replugTimer_.Init(error) || !openTimer_.Init(error))
     return false;

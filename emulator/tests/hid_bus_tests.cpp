@@ -378,3 +378,60 @@ TEST_F(UsbReader, TwoEmulatorsCannotTakeOneName) {
 
 }  // namespace
 }  // namespace simtest
+
+namespace simtest {
+namespace {
+
+// Runs q7m-sim with a USB reader on bus directory `dir` until it is ready
+// (then stops it: 0) or gives up (its exit code).
+int StartOnBus(const std::string& dir) {
+  const char* saved = getenv("Q7M_HIDBUS_DIR");
+  const std::string previous = saved != nullptr ? saved : "";
+  setenv("Q7M_HIDBUS_DIR", dir.c_str(), 1);
+  q7mtest::ChildProcess sim;
+  const bool started =
+      sim.StartProgram(ProgramPath(), {"--log", q7mtest::MakeTempDir("log") + "/wire", "--usb"});
+  setenv("Q7M_HIDBUS_DIR", previous.c_str(), 1);
+  if (!started) return -1;
+  std::string line;
+  while (sim.ReadLine(&line)) {
+    if (line == "ready") {
+      sim.Kill(15);
+      sim.Wait();
+      return 0;
+    }
+  }
+  return sim.Wait();
+}
+
+// Hosts trust whatever answers in the bus directory (by default in /tmp,
+// where anyone may have made it first), so a reader starts only in one that
+// is its user's own and closed to other writers, and never binds through a
+// link planted under its name.
+TEST(UsbReaderBusDirectory, AReaderStartsOnlyInABusDirectoryOfItsOwnAndNeverThroughALink) {
+  const std::string dir = q7mtest::MakeTempDir("bus");
+  ASSERT_EQ(StartOnBus(dir), 0);
+
+  ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+  EXPECT_NE(StartOnBus(dir), 0) << "anyone may write to it";
+  ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
+
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+    EXPECT_NE(StartOnBus(dir), 0) << "another user's";
+    ASSERT_EQ(chown(dir.c_str(), 0, 0), 0);
+  }
+
+  const std::string victim = q7mtest::MakeTempDir("victim") + "/file";
+  q7mtest::WriteFile(victim, "precious");
+  const std::string link = dir + "/r1.hid";
+  ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+  EXPECT_NE(StartOnBus(dir), 0) << "a link under the reader's name";
+  EXPECT_EQ(q7mtest::ReadFile(victim), "precious");
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+}  // namespace
+}  // namespace simtest

@@ -182,7 +182,13 @@ int OpenSignalFifo(const NamespaceLock& lock, const std::string& fileName, bool 
     Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
     return -1;
   }
-  if (fresh) fchmod(fd, kFifoMode);
+  if (fresh) {
+    fchmod(fd, kFifoMode);
+  } else if (ForeignObjectFile(st)) {
+    close(fd);
+    Q7M_SetLastError(Q7M_ERROR_ACCESS_DENIED);
+    return -1;
+  }
   return fd;
 }
 

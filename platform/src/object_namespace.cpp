@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <algorithm>
+
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -91,6 +93,20 @@ bool SetErrorFromErrno(uint32_t notFoundCode = Q7M_ERROR_FILE_NOT_FOUND) {
   return false;
 }
 
+// Whether a file of the namespace belongs to someone this process shares
+// objects with: its own user, root, or a user of one of its groups (the
+// file's group is one of ours). Anyone else could rewrite or remove it.
+bool OwnedByUsOrOurGroup(const struct stat& st) {
+  if (st.st_uid == geteuid() || st.st_uid == 0 || st.st_gid == getegid()) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  if (got <= 0) return false;
+  groups.resize(static_cast<size_t>(got));
+  return std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
+}
+
 bool OpenDirectory(Namespace& ns) {
   if (ns.dirFd >= 0) return true;
   const char* dir = getenv("Q7M_OBJECT_DIR");
@@ -101,8 +117,35 @@ bool OpenDirectory(Namespace& ns) {
   } else if (errno != EEXIST) {
     return SetErrorFromErrno(Q7M_ERROR_PATH_NOT_FOUND);
   }
-  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return SetErrorFromErrno(Q7M_ERROR_PATH_NOT_FOUND);
+  // The directory may have been made by someone else before us. A symbolic
+  // link there is not followed, and a directory that others could empty or
+  // fill with files of their own is not used: its owner may remove any
+  // entry, and without the sticky bit so may everyone who may write to it.
+  // Either way an object's name could be made to lead to another file while
+  // processes hold it, and they would no longer agree on the object.
+  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0) {
+    // A link there (the kernel answers "not a directory") is refused as a
+    // stranger's file is.
+    if ((errno == ENOTDIR || errno == ELOOP) && lstat(dir, &st) == 0 && S_ISLNK(st.st_mode)) {
+      Q7M_SetLastError(Q7M_ERROR_ACCESS_DENIED);
+      return false;
+    }
+    return SetErrorFromErrno(Q7M_ERROR_PATH_NOT_FOUND);
+  }
+  if (fstat(fd, &st) != 0) {
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return SetErrorFromErrno(Q7M_ERROR_PATH_NOT_FOUND);
+  }
+  const bool openToAll = (st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0;
+  if (openToAll || !OwnedByUsOrOurGroup(st)) {
+    close(fd);
+    Q7M_SetLastError(Q7M_ERROR_ACCESS_DENIED);
+    return false;
+  }
   ns.dirFd = fd;
   return true;
 }
@@ -172,6 +215,11 @@ Step Held(int fd, ObjectFile* file) {
     Q7M_SetLastError(Q7M_ERROR_INVALID_HANDLE);
     return Step::kFailed;
   }
+  if (ForeignObjectFile(st)) {
+    close(fd);
+    Q7M_SetLastError(Q7M_ERROR_ACCESS_DENIED);
+    return Step::kFailed;
+  }
   file->fd = fd;
   file->fresh = false;
   file->size = st.st_size;
@@ -192,6 +240,9 @@ Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int 
       } else if (st.st_nlink == 0) {
         close(fd);
         return Step::kStartOver;
+      } else if (ForeignObjectFile(st)) {
+        // Neither reused nor removed: it is not ours to touch.
+        Q7M_SetLastError(Q7M_ERROR_ACCESS_DENIED);
       } else if (!mayCreate) {
         // Left behind by processes that were killed (or by a creator that
         // has not locked it yet, which then starts over): the object is
@@ -218,6 +269,12 @@ Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int 
       close(fd);
       return Step::kStartOver;
     }
+    // Not for a file of a stranger, who could hold it for ever.
+    if (ForeignObjectFile(st)) {
+      close(fd);
+      Q7M_SetLastError(Q7M_ERROR_ACCESS_DENIED);
+      return Step::kFailed;
+    }
     if (FlockRetryingInterrupts(fd, LOCK_SH) != 0) break;
     // The holder we waited for may have died half-way, leaving a leftover
     // nobody else holds: decide once more (a failed conversion keeps
@@ -230,6 +287,10 @@ Step LockObjectFile(int dirFd, const std::string& fileName, bool mayCreate, int 
 }
 
 }  // namespace
+
+bool ForeignObjectFile(const struct stat& st) {
+  return !OwnedByUsOrOurGroup(st);
+}
 
 NamespaceLock::NamespaceLock() {
   Namespace& ns = TheNamespace();

@@ -40,6 +40,7 @@
 // (and removed when nobody holds it) to make room.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -82,6 +83,14 @@ struct ObjectFile {
   // (mutexes); whoever takes the ObjectFile owns the mapping.
   ObjectPage* page = nullptr;
 };
+
+// A file of the namespace this process must not adopt as (part of) an
+// object: one of a user outside our groups (not us, not root, and its group
+// is none of ours), planted under an object's name before the object was
+// made, to read or steer the processes that would use it - or to hold its
+// flock for ever. Such a name answers Q7M_ERROR_ACCESS_DENIED and is left as
+// it is.
+bool ForeignObjectFile(const struct stat& st);
 
 // Opens (and with mayCreate creates) the file of an object and returns it
 // held (see above). False with the last error: Q7M_ERROR_FILE_NOT_FOUND

@@ -24,7 +24,13 @@ uint32_t LineErrorEvent(uint32_t flags) {
 int OpenPortExclusive(const char* path) {
   int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    Q7M_SetLastErrorFromErrno();
+    // The holder's exclusive mode refuses a process without CAP_SYS_ADMIN
+    // at the open itself: the port is in use, as when the flock refuses.
+    if (errno == EBUSY) {
+      Q7M_SetLastError(Q7M_ERROR_SHARING_VIOLATION);
+    } else {
+      Q7M_SetLastErrorFromErrno();
+    }
     return -1;
   }
   // The terminal's exclusive mode does not stop a privileged process: the

@@ -2,6 +2,8 @@
 // pseudo-terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -287,6 +289,48 @@ TEST_F(SerialLinkTest, ThePortIsOwnedByOneProcessAtATime) {
   EXPECT_EQ(first.Wait(), 0);
   // Released on close: this process can have it now.
   EXPECT_TRUE(Open());
+}
+
+// Opens COM2 as a process without CAP_SYS_ADMIN (root keeps its uid and
+// file access, loses what lets it past a terminal's exclusive mode).
+Q7M_CHILD(OpenCom2WithoutSysAdmin) {
+  if (geteuid() == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return 10;
+    data[CAP_SYS_ADMIN / 32].effective &= ~(1u << (CAP_SYS_ADMIN % 32));
+    if (syscall(SYS_capset, &header, data) != 0) return 10;
+  }
+  int handle = -1;
+  const uint32_t r = PDLNK_Open(&handle, "COM2", 1);
+  q7mtest::Say(r == PDLNK_SUCCESS ? "0"
+                                  : std::to_string(r) + " " + std::to_string(Q7M_GetLastError()));
+  if (r == PDLNK_SUCCESS) PDLNK_Close(handle);
+  return 0;
+}
+
+// The port is held with the terminal's exclusive mode and a flock: the
+// exclusive mode refuses an ordinary process at the open, but not root (it
+// has CAP_SYS_ADMIN), which the flock stops. Either way the second opener
+// learns the same: the port is in use.
+TEST_F(SerialLinkTest, APortInUseIsRefusedAlikeToRootAndToAnOrdinaryProcess) {
+  ASSERT_TRUE(StartReader(""));
+  ASSERT_TRUE(Open());
+  const std::string inUse = "1000 " + std::to_string(Q7M_ERROR_SHARING_VIOLATION);
+  q7mtest::ChildProcess privileged, ordinary;
+  ASSERT_TRUE(privileged.Start("OpenCom2AndReport"));
+  std::string line;
+  ASSERT_TRUE(privileged.ReadLine(&line));
+  EXPECT_EQ(line, inUse) << (geteuid() == 0 ? "as root" : "as an ordinary user");
+  privileged.WriteLine("end");
+  EXPECT_EQ(privileged.Wait(), 0);
+
+  ASSERT_TRUE(ordinary.Start("OpenCom2WithoutSysAdmin"));
+  ASSERT_TRUE(ordinary.ReadLine(&line)) << "exit " << ordinary.Wait();
+  EXPECT_EQ(line, inUse);
+  EXPECT_EQ(ordinary.Wait(), 0);
+  // The holder's line still works.
+  EXPECT_EQ(Exchange("C10").substr(1, 2), "10");
 }
 
 TEST_F(SerialLinkTest, CloseDuringAWaitingReceive) {

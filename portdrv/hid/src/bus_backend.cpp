@@ -84,6 +84,17 @@ bool TransferFailed(int err) {
   return false;
 }
 
+// Whether the devices in a bus directory can be trusted: it is a real
+// directory of this user or root that nobody outside the group may write
+// to. The default one lies in /tmp, where anyone may have made it first
+// and would then put readers of his own there.
+bool Trusted(const std::string& dir) {
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != ::geteuid() && st.st_uid != 0) return false;
+  return (st.st_mode & S_IWOTH) == 0;
+}
+
 }  // namespace
 
 std::string Directory() {
@@ -109,6 +120,7 @@ bool IsDeviceName(const char* name) {
 std::vector<std::string> ListDevices() {
   std::vector<std::string> names;
   const std::string dir = Directory();
+  if (!Trusted(dir)) return names;
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return names;
   while (const dirent* entry = ::readdir(d)) {
@@ -135,6 +147,14 @@ int Open(const char* path, bool reports, bool exclusive, DeviceIdentity* identit
     return -1;
   }
   std::strcpy(address.sun_path, path);
+  const char* slash = std::strrchr(path, '/');
+  const std::string dir = slash == nullptr ? std::string(".")
+                          : slash == path  ? std::string("/")
+                                           : std::string(path, static_cast<size_t>(slash - path));
+  if (!Trusted(dir)) {
+    Fail(-1, Q7M_ERROR_ACCESS_DENIED);
+    return -1;
+  }
   // Non-blocking from the start: a device whose listen queue is full must
   // answer "busy", not hold the caller in connect().
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -20,12 +20,14 @@ std::string Directory();
 bool IsDeviceName(const char* name);
 
 // Paths of the device sockets in the bus directory, in byte order of their
-// names. No directory: none.
+// names. No directory, or one that is not this user's or root's or that
+// anyone may write to: none.
 std::vector<std::string> ListDevices();
 
 // Connects and opens. `reports`: a report connection (exclusive or not);
-// otherwise an identity probe. -1 with the last error; the identity the
-// device announced otherwise.
+// otherwise an identity probe. -1 with the last error (ACCESS_DENIED for a
+// device in a directory that is not trusted as the bus directory is); the
+// identity the device announced otherwise.
 int Open(const char* path, bool reports, bool exclusive, DeviceIdentity* identity);
 
 // The identity of the device at the other end of a connection that this

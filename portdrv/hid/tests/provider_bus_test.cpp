@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -296,6 +297,54 @@ TEST(ProviderBus, ADescriptorTheProviderDidNotOpenIsLearnedByAProbe) {
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);
   EXPECT_FALSE(Q7MHID_CloseDevice(-1));
+}
+
+}  // namespace
+
+namespace {
+
+// The bus directory is where hosts find readers: one that is not ours (or
+// root's) or that anyone may write to could hold a stranger's reader in
+// place of ours, so nothing in it is listed or opened.
+TEST(ProviderBus, ABusDirectoryOthersMayWriteToOrOwnIsNeitherListedNorOpened) {
+  UsbSim sim;
+  ASSERT_TRUE(sim.Start("r1"));
+  const std::string dir = q7mtest::BusDirectory();
+  struct stat st;
+  ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+  ASSERT_EQ(ListedPaths().size(), 1u);
+
+  ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
+  EXPECT_TRUE(ListedPaths().empty());
+  EXPECT_EQ(Q7MHID_OpenDevice(sim.PathOf("r1").c_str(), kReadWrite, kShareAll), -1);
+  EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_ACCESS_DENIED);
+  ASSERT_EQ(::chmod(dir.c_str(), st.st_mode & 07777), 0);
+
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(ListedPaths().empty());
+    EXPECT_EQ(Q7MHID_OpenDevice(sim.PathOf("r1").c_str(), kReadWrite, kShareAll), -1);
+    EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_ACCESS_DENIED);
+    ASSERT_EQ(::chown(dir.c_str(), st.st_uid, st.st_gid), 0);
+  }
+
+  // Ours again: the reader is there as before.
+  EXPECT_EQ(ListedPaths(), std::vector<std::string>{sim.PathOf("r1")});
+  const int fd = Q7MHID_OpenDevice(sim.PathOf("r1").c_str(), kReadWrite, kShareAll);
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) Q7MHID_CloseDevice(fd);
+}
+
+// A link under a device's name is never a device: neither listed nor
+// connected through to what it points at.
+TEST(ProviderBus, ALinkNamedLikeADeviceIsNeitherListedNorOpened) {
+  UsbSim sim;
+  ASSERT_TRUE(sim.Start("r1"));
+  const std::string link = q7mtest::BusDirectory() + "/alias.hid";
+  ASSERT_EQ(::symlink(sim.PathOf("r1").c_str(), link.c_str()), 0);
+  EXPECT_EQ(ListedPaths(), std::vector<std::string>{sim.PathOf("r1")});
+  EXPECT_EQ(Q7MHID_OpenDevice(link.c_str(), kReadWrite, kShareAll), -1);
+  EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
