@@ -49,6 +49,10 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-q7m-card-reader.rules
         DESTINATION lib/udev/rules.d COMPONENT runtime)
 
+# ---- the named-object directory, made by root at boot ----
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/tmpfiles/q7m.conf
+        DESTINATION lib/tmpfiles.d COMPONENT runtime)
+
 # ---- man pages ----
 # Generated from --help for the command-line programs: each one's help is
 # written as a manual already (usage, options, examples, exit status). The
@@ -148,7 +152,8 @@ The libraries of the motorised card reader stack: the application API
 (libRDAX), the execution service (libSEQUOR), the port driver (libPDLNK)
 with its USB HID provider, the trace library (libSCRIBEL) and the platform
 layer. Also installs the udev rule that gives the group q7m access to USB
-readers, and creates that group.")
+readers, creates that group, and has the shared object directory made by
+root at boot.")
 
 # Development files.
 set(CPACK_COMPONENT_DEV_GROUP dev)
