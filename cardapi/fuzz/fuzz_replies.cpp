@@ -85,8 +85,15 @@ void RequireChipOutput(const Block& block) {
 }
 
 // A valid download file of three 16-byte blocks, fit for the mask version
-// "MASK0001TYPE" revision "01" sum 0x123456, in a private directory.
+// "MASK0001TYPE" revision "01" sum 0x123456, in a private directory that
+// goes when the fuzzer ends.
+std::string downloadDirectory;
 std::string downloadFile;
+
+void RemoveDownloadFile() {
+  ::unlink(downloadFile.c_str());
+  ::rmdir(downloadDirectory.c_str());
+}
 
 void WriteDownloadFile() {
   DownloadHeader header;
@@ -106,7 +113,9 @@ void WriteDownloadFile() {
   bytes.append(header.blockSize * header.blockCount, 'I');
   char directory[] = "/tmp/q7m-fuzz-replies-XXXXXX";
   if (::mkdtemp(directory) == nullptr) std::abort();
-  downloadFile = std::string(directory) + "/image.dwn";
+  downloadDirectory = directory;
+  downloadFile = downloadDirectory + "/image.dwn";
+  std::atexit(RemoveDownloadFile);
   std::FILE* f = std::fopen(downloadFile.c_str(), "wb");
   if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
   std::fclose(f);
