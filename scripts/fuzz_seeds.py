@@ -71,6 +71,8 @@ seeds = {
     'mag_tracks_all.bin': replies(15, [7, 0, 0, 0],
                                   'P6a00' + '7' + '00' + '00' + '40' + '016' + '011' + '000'
                                   + '%B4111111111111' + '1' + ';4111111111'),
+    # Undefined behaviour once: an empty track last, its data at the reply's end.
+    'mag_empty_last_track.bin': replies(15, [3, 0, 0, 0], 'P6a003' + '00' + '00' + '004' + '000' + 'ABCD'),
     'mag_track_46.bin': replies(15, [1, 0, 0, 0], 'P6a00' + '1' + '46' + '004' + 'AB?C'),
     'activate_icc.bin': replies(17, [1, 0, 0, 0], reply('PG100', '1', b'\x3B\x65\x00\x00\x9C\x02\x02\x01\x02')),
     'icc_t0_exchange.bin': replies(19, [1, 0, 5, 0], reply('PF000', b'\x6F\x0A\x84\x08\x90\x00')),
