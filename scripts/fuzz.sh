@@ -13,6 +13,9 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${Q7M_FUZZ_BUILD_DIR:-build-fuzz}
 case "$build" in /*) ;; *) build="$top/$build" ;; esac
 seconds=${Q7M_FUZZ_SECONDS:-600}
+# Undefined behaviour is a finding, as in the sanitizer build of the suite:
+# without this UBSan only prints and the input passes.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQ7M_FUZZ=ON -DQ7M_BUILD_TESTS=OFF >/dev/null

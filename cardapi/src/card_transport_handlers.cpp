@@ -136,7 +136,9 @@ uint32_t HandleReadMagTrack(const RdaxRequest& request) {
         // A track longer than its area keeps what fits; the next track
         // still starts where the reader put it.
         delivered = *stated < capacity ? *stated : capacity;
-        std::memcpy(area, reply.Rest(dataAt).data(), delivered);
+        // An empty track may sit at the reply's very end, where no bytes
+        // (and no address to copy from) are left.
+        if (delivered > 0) std::memcpy(area, reply.Rest(dataAt).data(), delivered);
         dataAt += *stated;
       }
     }

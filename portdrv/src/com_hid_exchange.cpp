@@ -3,6 +3,7 @@
 // the device not ready waits for its readiness together with the cancel
 // event and the time limit in one multiple-object wait.
 #include <cstring>
+#include <optional>
 
 #include "com_hid.h"
 #include "encrypted_form.h"
@@ -132,46 +133,50 @@ uint32_t ComHID::Receive(uint8_t* buffer, uint32_t size, uint32_t* received, Ses
     Q7M_TRACE(kTraceHidInfo, "I:ComHID::Receive: ReceiveReport Failure(%08X)", r);
     return r;
   }
-  // From here on count >= 4: the report id, the length field and a byte.
-  const uint8_t* report = receiveBuffer_.get();
-  if (report[0] == 0) {
-    // The raw form: everything after the id is the response, as received.
-    const uint32_t n = size < count - 1 ? size : count - 1;
-    if (n > 0) std::memcpy(buffer, report + 1, n);
-    *received = n;
-    Q7M_TRACE(kTraceHidInfo, "I:ComHID::Receive: Received ReportID=0(len=%08X)", n);
-    return kPdOk;
+  // The session key's decryption of the cipher blocks in place.
+  class KeyDecryptor final : public ReportDecryptor {
+   public:
+    KeyDecryptor(ComHID& device, SessionKeyRecord& key) : device_(device), key_(key) {}
+    uint32_t Decrypt(uint8_t* blocks, size_t count) override {
+      CryptoEngine* crypto = device_.Crypto();
+      if (crypto == nullptr) return SystemError(Q7M_ERROR_OUTOFMEMORY);
+      return crypto->Decrypt(key_, blocks, count);
+    }
+
+   private:
+    ComHID& device_;
+    SessionKeyRecord& key_;
+  };
+  std::optional<KeyDecryptor> decryptor;
+  if (key != nullptr) decryptor.emplace(*this, *key);
+  const InputReport input =
+      TakeInputReport(receiveBuffer_.get(), count, decryptor ? &*decryptor : nullptr, buffer, size);
+  switch (input.outcome) {
+    case InputReportOutcome::kRaw:
+      *received = input.received;
+      Q7M_TRACE(kTraceHidInfo, "I:ComHID::Receive: Received ReportID=0(len=%08X)", input.received);
+      return kPdOk;
+    case InputReportOutcome::kPlain:
+      break;
+    case InputReportOutcome::kZeroLength:
+      Q7M_TRACE(kTraceHidError, "E:ComHID::Receive: ReadLen is ZERO(APIerror:%08X)",
+                Q7M_GetLastError());
+      return kPdMalformed;
+    case InputReportOutcome::kLengthOver:
+      Q7M_TRACE(kTraceHidError, "E:ComHID::Receive: ReadLen is over(len=%08X)",
+                BigEndian16(receiveBuffer_.get() + 1));
+      return kPdMalformed;
+    case InputReportOutcome::kDecryptFailed:
+      return input.failure;
+    case InputReportOutcome::kDecryptedTooLong:
+      return kPdDecryptedTooLong;
+    case InputReportOutcome::kTooShort:
+    case InputReportOutcome::kCipherLength:
+      return kPdMalformed;
   }
-  const uint32_t length = BigEndian16(report + 1);
-  if (length == 0) {
-    Q7M_TRACE(kTraceHidError, "E:ComHID::Receive: ReadLen is ZERO(APIerror:%08X)",
-              Q7M_GetLastError());
-    return kPdMalformed;
-  }
-  // The length must stay within the bytes the device actually delivered.
-  if (length > count - kReportHeader) {
-    Q7M_TRACE(kTraceHidError, "E:ComHID::Receive: ReadLen is over(len=%08X)", length);
-    return kPdMalformed;
-  }
-  uint32_t responseLength = length;
-  const uint8_t* response = report + kReportHeader;
-  if (key != nullptr && report[3] == kEncryptedMarker) {
-    const uint32_t cipherLength = length - 1;
-    if (cipherLength % kCipherBlock != 0) return kPdMalformed;
-    uint8_t* area = receiveBuffer_.get() + 4;
-    CryptoEngine* crypto = Crypto();
-    if (crypto == nullptr) return SystemError(Q7M_ERROR_OUTOFMEMORY);
-    if (uint32_t r = crypto->Decrypt(*key, area, cipherLength / kCipherBlock); r != kPdOk) return r;
-    responseLength = BigEndian16(area);
-    // The response must lie inside the decrypted blocks.
-    if (cipherLength < 2 || responseLength > cipherLength - 2) return kPdDecryptedTooLong;
-    response = area + 2;
-  }
-  const uint32_t n = size < responseLength ? size : responseLength;
-  if (n > 0) std::memcpy(buffer, response, n);
-  *received = n;
+  *received = input.received;
   if (LibraryTrace().IsOn(kTraceMessageDump))
-    LibraryTrace().DumpMessage(MessageDump::kResponse, label_, buffer, n);
+    LibraryTrace().DumpMessage(MessageDump::kResponse, label_, buffer, input.received);
   return kPdOk;
 }
 

@@ -3,6 +3,7 @@
 // fixed table of report sizes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace q7m {
@@ -32,5 +33,39 @@ inline void PutBigEndian16(uint8_t* p, uint32_t value) {
   p[0] = static_cast<uint8_t>(value >> 8);
   p[1] = static_cast<uint8_t>(value);
 }
+
+// Decrypts an input report's cipher blocks in place for TakeInputReport:
+// 0, or the failure's result code.
+class ReportDecryptor {
+ public:
+  virtual uint32_t Decrypt(uint8_t* blocks, size_t count) = 0;
+
+ protected:
+  ~ReportDecryptor() = default;
+};
+
+enum class InputReportOutcome : uint8_t {
+  kRaw,               // id 0: everything after the id is the response
+  kPlain,             // a plain or decrypted response
+  kTooShort,          // fewer than 4 bytes: id, length field and a byte
+  kZeroLength,        // the length field says 0
+  kLengthOver,        // the length field goes beyond the bytes delivered
+  kCipherLength,      // cipher text that is no whole number of blocks
+  kDecryptFailed,     // the decryptor's failure is in `failure`
+  kDecryptedTooLong,  // the decrypted length goes beyond the cipher text
+};
+
+struct InputReport {
+  InputReportOutcome outcome;
+  uint32_t received = 0;  // bytes copied to the caller's buffer
+  uint32_t failure = 0;   // kDecryptFailed: the decryptor's code
+};
+
+// One input report of `count` bytes, as the device delivered it into
+// `report`, turned into the response in `buffer` (cut to `size`). With a
+// decryptor (a session key in use) a report marked encrypted is decrypted in
+// place first. Nothing outside the `count` bytes delivered is read.
+InputReport TakeInputReport(uint8_t* report, uint32_t count, ReportDecryptor* decryptor,
+                            uint8_t* buffer, uint32_t size);
 
 }  // namespace q7m

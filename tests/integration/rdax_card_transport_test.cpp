@@ -156,6 +156,26 @@ TEST_P(CardTransportOnSim, TrackLengthsBeyondTheirAreaOrTheReplyAreBounded) {
   EXPECT_EQ(tracks.result[2], RDAX_E_FAULTY_REPLY);
 }
 
+// A track read without fault but without characters, last in the reply:
+// its data position is the reply's end, where nothing is left to copy (the
+// sanitizer build traps a copy from there).
+TEST_P(CardTransportOnSim, AnEmptyTrackAtTheEndOfTheReplyDeliversNoBytes) {
+  RDAX_TRACK_DATA tracks;
+  std::memset(&tracks, 0xEE, sizeof tracks);
+  Reply("6a",
+        "P6a003"
+        "00"
+        "00"
+        "004"
+        "000"
+        "ABCD");
+  EXPECT_EQ(RDAX_ReadMagTrack(handle_, RDAX_TRACK_1 | RDAX_TRACK_2, &tracks, nullptr), RDAX_OK);
+  EXPECT_EQ(Data(tracks.track1, tracks.length[0]), "ABCD");
+  EXPECT_EQ(tracks.result[1], RDAX_OK);
+  EXPECT_EQ(tracks.length[1], 0);
+  EXPECT_EQ(tracks.track2[0], 0xEE);
+}
+
 TEST_P(CardTransportOnSim, MonitoringEndsWhenAnotherProcessInsertsACard) {
   RDAX_CARD_STATUS status{};
   Event done;

@@ -1,8 +1,13 @@
 // The USB side's pure logic: the search filter, what a device name asks
-// for, the report id by size, and the 8-bit device strings.
+// for, the report id by size, reading an input report, and the 8-bit device
+// strings.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "device_selector.h"
 #include "hid_filter.h"
@@ -147,6 +152,122 @@ TEST(HidReport, ReportIdByUsedLength) {
   EXPECT_EQ(q7m::MessageRoom(2068), 2062u);
   EXPECT_EQ(q7m::MessageRoom(6), 0u);
   EXPECT_EQ(q7m::MessageRoom(4), 0u);  // never a wrapped-around huge size
+}
+
+// Decrypts by XOR with 0x5A and remembers how many blocks it was given;
+// fails with `failure` when that is set.
+class XorDecryptor final : public q7m::ReportDecryptor {
+ public:
+  uint32_t Decrypt(uint8_t* blocks, size_t count) override {
+    calls++;
+    lastCount = count;
+    if (failure != 0) return failure;
+    for (size_t i = 0; i < count * 8; ++i) blocks[i] ^= 0x5A;
+    return 0;
+  }
+  int calls = 0;
+  size_t lastCount = 0;
+  uint32_t failure = 0;
+};
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<uint8_t> out;
+  for (int v : values) out.push_back(static_cast<uint8_t>(v));
+  return out;
+}
+
+TEST(HidInputReport, RawAndPlainReportsGiveTheirMessageCutToTheCallersBuffer) {
+  uint8_t buffer[8];
+  // Id 0: everything after the id, as received.
+  auto raw = Bytes({0, 'P', '1', '0', '0', '0'});
+  q7m::InputReport in = q7m::TakeInputReport(raw.data(), 6, nullptr, buffer, sizeof buffer);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kRaw);
+  ASSERT_EQ(in.received, 5u);
+  EXPECT_EQ(std::memcmp(buffer, "P1000", 5), 0);
+  // A numbered report: the length field says how much of it is message.
+  auto plain = Bytes({2, 0, 5, 'P', '1', '0', '0', '0', 0, 0, 0});
+  in = q7m::TakeInputReport(plain.data(), 11, nullptr, buffer, sizeof buffer);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kPlain);
+  ASSERT_EQ(in.received, 5u);
+  EXPECT_EQ(std::memcmp(buffer, "P1000", 5), 0);
+  in = q7m::TakeInputReport(plain.data(), 11, nullptr, buffer, 3);
+  EXPECT_EQ(in.received, 3u);
+  // Without a key a "D" is just the message's first byte.
+  auto d = Bytes({1, 0, 1, 'D'});
+  in = q7m::TakeInputReport(d.data(), 4, nullptr, buffer, sizeof buffer);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kPlain);
+  EXPECT_EQ(in.received, 1u);
+}
+
+TEST(HidInputReport, ALengthFieldTheReportCannotHoldIsRefused) {
+  uint8_t buffer[8] = {};
+  auto zero = Bytes({1, 0, 0, 'P'});
+  EXPECT_EQ(q7m::TakeInputReport(zero.data(), 4, nullptr, buffer, 8).outcome,
+            q7m::InputReportOutcome::kZeroLength);
+  // Five bytes said, four after the header delivered (the buffer may hold
+  // more, but only what arrived counts).
+  auto over = Bytes({2, 0, 5, 'P', '1', '0', '0', 'X'});
+  EXPECT_EQ(q7m::TakeInputReport(over.data(), 7, nullptr, buffer, 8).outcome,
+            q7m::InputReportOutcome::kLengthOver);
+  auto shortReport = Bytes({1, 0, 1});
+  const q7m::InputReport in = q7m::TakeInputReport(shortReport.data(), 3, nullptr, buffer, 8);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kTooShort);
+  EXPECT_EQ(in.received, 0u);
+}
+
+TEST(HidInputReport, AnEncryptedReportIsDecryptedInPlaceAndItsInnerLengthChecked) {
+  uint8_t buffer[16] = {};
+  // One cipher block: inner length 5, "P1000", one byte of padding.
+  std::vector<uint8_t> report = Bytes({2, 0, 9, 'D'});
+  for (int b : {0, 5, int{'P'}, int{'1'}, int{'0'}, int{'0'}, int{'0'}, 0x77})
+    report.push_back(static_cast<uint8_t>(b ^ 0x5A));
+  XorDecryptor key;
+  q7m::InputReport in = q7m::TakeInputReport(report.data(), 12, &key, buffer, sizeof buffer);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kPlain);
+  EXPECT_EQ(key.lastCount, 1u);
+  ASSERT_EQ(in.received, 5u);
+  EXPECT_EQ(std::memcmp(buffer, "P1000", 5), 0);
+
+  // An inner length beyond the six message bytes a block holds.
+  report = Bytes({2, 0, 9, 'D', 0 ^ 0x5A, 7 ^ 0x5A, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(q7m::TakeInputReport(report.data(), 12, &key, buffer, sizeof buffer).outcome,
+            q7m::InputReportOutcome::kDecryptedTooLong);
+  // Cipher text that is not whole blocks is never decrypted.
+  key.calls = 0;
+  report = Bytes({2, 0, 5, 'D', 1, 2, 3, 4});
+  EXPECT_EQ(q7m::TakeInputReport(report.data(), 8, &key, buffer, sizeof buffer).outcome,
+            q7m::InputReportOutcome::kCipherLength);
+  EXPECT_EQ(key.calls, 0);
+  // The key's failure is the outcome, with nothing delivered.
+  key.failure = 0x2000000Bu;
+  report = Bytes({2, 0, 9, 'D', 0, 1, 'P', 0, 0, 0, 0, 0});
+  in = q7m::TakeInputReport(report.data(), 12, &key, buffer, sizeof buffer);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kDecryptFailed);
+  EXPECT_EQ(in.failure, 0x2000000Bu);
+  EXPECT_EQ(in.received, 0u);
+}
+
+// A device whose input reports are 4 bytes long (the smallest size) sends
+// an encrypted report with no cipher block at all: the report ends right at
+// an unreadable page, so any read past its 4 bytes crashes the test.
+TEST(HidInputReport, AnEncryptedReportWithoutCipherBlocksReadsNothingBeyondTheReport) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  void* area =
+      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(area, MAP_FAILED);
+  auto* base = static_cast<uint8_t*>(area);
+  ASSERT_EQ(::mprotect(base + page, page, PROT_NONE), 0);
+  uint8_t* report = base + page - 4;
+  const uint8_t bytes[4] = {1, 0, 1, 'D'};
+  std::memcpy(report, bytes, 4);
+  XorDecryptor key;
+  uint8_t buffer[8] = {};
+  const q7m::InputReport in = q7m::TakeInputReport(report, 4, &key, buffer, sizeof buffer);
+  EXPECT_EQ(in.outcome, q7m::InputReportOutcome::kDecryptedTooLong);
+  EXPECT_EQ(in.received, 0u);
+  // There is nothing to decrypt, and no decrypted length field to read.
+  EXPECT_EQ(key.calls, 0);
+  ::munmap(area, 2 * page);
 }
 
 std::string Narrow(const std::u16string& wide, size_t outSize = q7m::kDeviceStringSize,
