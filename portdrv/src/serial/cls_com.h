@@ -7,8 +7,6 @@
 // one-byte response "E".
 #pragma once
 
-#include <termios.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -110,8 +108,7 @@ class clsCom : public clsDevice, private serial::ByteReceiver::Hooks {
 
   std::string portName_;
   std::string nodePath_;
-  bool settingsSaved_ = false;
-  termios savedSettings_{};
+  serial::PortSettings portSettings_;  // what the port had before us
   bool baudGiven_ = false;
   int32_t baudRate_ = 38400;
   std::atomic<bool> running_{false};
