@@ -29,7 +29,7 @@ uint32_t clsCom::LineErrorCheck(const char* label, bool withQueue) {
     flags |= kLineIoError;
     ioErrorPending_ = false;
   }
-  if (flags == 0) return 0;
+  if (flags == 0) return kEventNone;
   if (LibraryTrace().IsOn(kTraceLineError)) {
     if (withQueue) {
       const uint32_t queued =

@@ -11,16 +11,17 @@
 #include <new>
 
 #include "q7m/platform_sys.h"
+#include "receive_events.h"
 #include "serial_any_rate.h"
 
 namespace q7m::serial {
 
 uint32_t LineErrorEvent(uint32_t flags) {
-  if (flags & kLineIoError) return 13;
-  if (flags & (kLineRxOver | kLineOverrun)) return 12;
-  if (flags & kLineParity) return 10;
-  if (flags & kLineFrame) return 11;
-  return 0;
+  if (flags & kLineIoError) return kEventIoError;
+  if (flags & (kLineRxOver | kLineOverrun)) return kEventOverrun;
+  if (flags & kLineParity) return kEventParity;
+  if (flags & kLineFrame) return kEventFraming;
+  return kEventNone;
 }
 
 int OpenPortExclusive(const char* path) {

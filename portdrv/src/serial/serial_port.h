@@ -22,7 +22,7 @@ constexpr uint32_t kLineFrame = 0x0008;
 constexpr uint32_t kLineBreak = 0x0010;
 constexpr uint32_t kLineIoError = 0x0400;
 
-// The receive event a set of line error flags stands for (0: none that
+// The receive event a set of line error flags stands for (kEventNone: none that
 // matters): I/O error before overrun before parity before framing.
 uint32_t LineErrorEvent(uint32_t flags);
 
