@@ -10,7 +10,6 @@
 #include <sys/mman.h>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include <mutex>
 #include <unordered_map>
@@ -187,13 +186,13 @@ void SweepLeftovers(Namespace& ns) {
       return;
     }
     const char* name = entry->d_name;
-    if (name[0] == '.') continue;  // ".", ".." (object files never start with a dot)
     if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
-    // A FIFO goes with its object's file, under that file's flock.
-    const size_t length = strlen(name);
-    const size_t suffix = sizeof kSignalFileSuffix - 1;
-    if (length >= suffix && strcmp(name + length - suffix, kSignalFileSuffix) == 0) continue;
-    if (IsKept(ns, name)) continue;
+    // Only names an object can have: not ".", "..", a FIFO (it goes with
+    // its object's file, under that file's flock) or anything else the
+    // namespace did not make.
+    if (!IsObjectFileName(name)) continue;
+    // Held by this process, or kept by it for its next open.
+    if (ns.registry.count(name) != 0 || IsKept(ns, name)) continue;
     SweepObjectFile(ns.dirFd, name);
   }
 }

@@ -139,6 +139,24 @@ TEST(NamespaceSweep, AKeptMutexWhoseFileWasSweptIsCreatedAnewUnderItsName) {
   EXPECT_EQ(Q7M_ReleaseMutex(again), 1);
 }
 
+TEST(NamespaceSweep, ObjectsCreatedWhileAnotherProcessSweepsAreNeverLost) {
+  // The child sweeps again and again (it keeps adding files) while this
+  // process creates, checks and closes objects: a sweep that took a file
+  // between its creation and its creator's flock, or a held one, would
+  // leave a handle here whose name leads nowhere.
+  ChildProcess churn;
+  ASSERT_TRUE(churn.Start("MeetNamespace", {"3000"}));
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = "race-" + std::to_string(i % 8);
+    Handle h(i % 2 == 0 ? Q7M_CreateMutex(0, name.c_str()) : Q7M_CreateEvent(1, 0, name.c_str()));
+    ASSERT_NE(h.get(), nullptr) << i;
+    ASSERT_EQ(Q7M_GetLastError(), Q7M_ERROR_SUCCESS) << i;
+    ASSERT_TRUE(Exists(q7mtest::ObjectFilePath(name))) << i;
+  }
+  EXPECT_TRUE(churn.Expect("done"));
+  EXPECT_EQ(churn.Wait(), 0);
+}
+
 TEST(NamespaceSweep, AProcessThatKeepsCreatingNamesSweepsTheWholeDirectoryInTime) {
   // More leftovers than one sweep looks at: the rest go in the sweeps that
   // follow the process's creates.
