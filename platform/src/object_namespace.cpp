@@ -178,7 +178,6 @@ void SweepLeftovers(Namespace& ns) {
     }
   }
   for (int seen = 0; seen < kSweepEntries; ++seen) {
-    errno = 0;
     const dirent* entry = readdir(ns.sweepDir);
     if (!entry) {
       // The end (or an error): the next sweep starts from the beginning.

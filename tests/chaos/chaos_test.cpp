@@ -45,13 +45,13 @@ struct Leaks {
   int deadSlots = 0;
   int shares = 0;
   std::vector<std::string> objects;
-  // Handle mutexes among the objects some process still holds. A handle
-  // mutex's name is known only from its slot, so nobody opens it again once
-  // its slot went first (the process taking over the handle killed holding
-  // the owner's mutex after the owner closed, or every sharer of the device
-  // killed with the area and its slots). Once nobody holds such a file it
-  // is a leftover, not listed here, which the namespace's sweep removes.
-  // Reported apart.
+  // Handle mutexes among the objects. A handle mutex's name is known only
+  // from its slot, so nobody opens it again once its slot went first (the
+  // process taking over the handle killed holding the owner's mutex after
+  // the owner closed, or every sharer of the device killed with the area
+  // and its slots). Only files some process holds are listed; once nobody
+  // holds such a file it is a leftover, which the namespace's sweep
+  // removes. Reported apart.
   int orphanedHandleMutexes = 0;
 };
 
