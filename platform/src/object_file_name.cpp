@@ -22,7 +22,33 @@ bool KeptAsIs(unsigned char c, bool first) {
          c == '-';
 }
 
+bool IsUpperHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
 }  // namespace
+
+bool IsObjectFileName(const char* fileName) {
+  const size_t length = strlen(fileName);
+  if (length == 0 || length > kMaxEscapedLength) return false;
+  for (size_t i = 0; i < length;) {
+    const auto c = static_cast<unsigned char>(fileName[i]);
+    if (c != '%') {
+      if (!KeptAsIs(c, i == 0)) return false;
+      ++i;
+    } else if (i + 2 < length && IsUpperHex(fileName[i + 1]) && IsUpperHex(fileName[i + 2])) {
+      i += 3;
+    } else if (fileName[i + 1] == 'h' && length - i == 2 + 64) {
+      // The hash of a long name ends it: 64 hex digits.
+      for (size_t j = i + 2; j < length; ++j)
+        if (!IsUpperHex(fileName[j])) return false;
+      return true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool ObjectFileName(const char* name, std::string* fileName) {
   size_t length = strnlen(name, kMaxObjectNameLength + 1);

@@ -24,4 +24,8 @@ constexpr const char kSignalFileSuffix[] = "%fifo";
 // long (longer than kMaxObjectNameLength).
 bool ObjectFileName(const char* name, std::string* fileName);
 
+// Whether `fileName` is one ObjectFileName can give (so not a signal FIFO's
+// name, nor a dot file, nor a name with any other '%' sequence).
+bool IsObjectFileName(const char* fileName);
+
 }  // namespace q7m::platform

@@ -1,5 +1,6 @@
 #include "object_namespace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -35,6 +36,14 @@ constexpr int kOpenAttempts = 100;
 // each device it uses), few enough that the descriptors and pages do not
 // matter.
 constexpr size_t kKeptFiles = 16;
+// The sweep of leftovers: how many directory entries one sweep looks at
+// (each costs an open, a flock and a close), and after how many files this
+// process created the next sweep comes. A process sweeps once when it first
+// opens the namespace, and then in step with the files it adds, so the
+// directory cannot grow without bound from names nobody opens again, while
+// no single call pays for more than a bounded stretch of it.
+constexpr int kSweepEntries = 256;
+constexpr unsigned kCreatesPerSweep = 64;
 
 struct Registered {
   KernelObject* object;
@@ -52,6 +61,10 @@ struct Namespace {
   int dirFd = -1;
   std::unordered_map<std::string, Registered> registry;
   std::vector<KeptFile> kept;  // oldest first
+  // Where the sweep goes on from (it wraps round at the end of the
+  // directory); null until the first sweep.
+  DIR* sweepDir = nullptr;
+  unsigned createsSinceSweep = 0;
 };
 
 Namespace& TheNamespace() {
@@ -74,6 +87,11 @@ Namespace& TheNamespace() {
                      // Kept files hold no flock; their copies are just let go.
                      for (const KeptFile& k : c.kept) close(k.fd);
                      c.kept.clear();
+                     // The stream's position is shared with the parent's
+                     // copy; the child starts its own when it next sweeps.
+                     if (c.sweepDir) closedir(c.sweepDir);
+                     c.sweepDir = nullptr;
+                     c.createsSinceSweep = 0;
                      c.mutex.unlock();
                    });
     return n;
@@ -150,6 +168,12 @@ bool OpenDirectory(Namespace& ns) {
   return true;
 }
 
+bool IsKept(const Namespace& ns, const char* fileName) {
+  for (const KeptFile& k : ns.kept)
+    if (k.fileName == fileName) return true;
+  return false;
+}
+
 int FlockRetryingInterrupts(int fd, int operation) {
   int rc;
   do {
@@ -161,6 +185,58 @@ int FlockRetryingInterrupts(int fd, int operation) {
 void RemoveObjectFiles(int dirFd, const std::string& fileName, bool hasSignalFile) {
   if (hasSignalFile) unlinkat(dirFd, (fileName + kSignalFileSuffix).c_str(), 0);
   unlinkat(dirFd, fileName.c_str(), 0);
+}
+
+// Removes the object file `fileName` when nobody holds it, by the steps of a
+// last close: only the holder of the exclusive flock removes a name, and
+// only while the file it holds is still the linked one. A live object (held
+// by any process, this one included: its own descriptor is another open
+// file) refuses the flock; an opener or creator that reached the file
+// before the removal finds it unlinked once it gets its flock, and starts
+// over.
+void SweepObjectFile(int dirFd, const char* fileName) {
+  int fd = openat(dirFd, fileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return;  // gone meanwhile, someone else's, or a planted link
+  struct stat st;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      st.st_nlink > 0)
+    RemoveObjectFiles(dirFd, fileName, true);
+  close(fd);
+}
+
+// Looks at the next stretch of the namespace directory and removes the
+// leftovers in it: files nobody holds, whose names may never be opened again
+// (names made from a process id or a slot of a process that was killed).
+// The files this process keeps for its closed mutexes are leftovers too, but
+// they are its own to give up.
+void SweepLeftovers(Namespace& ns) {
+  ns.createsSinceSweep = 0;
+  if (!ns.sweepDir) {
+    int fd = openat(ns.dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ns.sweepDir = fdopendir(fd);
+    if (!ns.sweepDir) {
+      close(fd);
+      return;
+    }
+  }
+  for (int seen = 0; seen < kSweepEntries; ++seen) {
+    const dirent* entry = readdir(ns.sweepDir);
+    if (!entry) {
+      // The end (or an error): the next sweep starts from the beginning.
+      rewinddir(ns.sweepDir);
+      return;
+    }
+    const char* name = entry->d_name;
+    if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+    // Only names an object can have: not ".", "..", a FIFO (it goes with
+    // its object's file, under that file's flock) or anything else the
+    // namespace did not make.
+    if (!IsObjectFileName(name)) continue;
+    // Held by this process, or kept by it for its next open.
+    if (ns.registry.count(name) != 0 || IsKept(ns, name)) continue;
+    SweepObjectFile(ns.dirFd, name);
+  }
 }
 
 // Gives up a kept file: removed when nobody holds it (it is a leftover), then
@@ -295,8 +371,10 @@ bool ForeignObjectFile(const struct stat& st) {
 NamespaceLock::NamespaceLock() {
   Namespace& ns = TheNamespace();
   ns.mutex.lock();
+  const bool firstOpen = ns.dirFd < 0;
   if (OpenDirectory(ns)) {
     ok_ = true;
+    if (firstOpen) SweepLeftovers(ns);
   } else {
     ns.mutex.unlock();
   }
@@ -315,6 +393,7 @@ bool OpenObjectFile(const NamespaceLock& lock, const std::string& fileName, Obje
   const int dirFd = lock.dirFd();
   const char* path = fileName.c_str();
   Namespace& ns = TheNamespace();
+  if (ns.createsSinceSweep >= kCreatesPerSweep) SweepLeftovers(ns);
   KeptFile k;
   if (TakeKeptFile(ns, fileName, &k)) {
     if (kind == ObjectKind::kMutex) {
@@ -341,6 +420,7 @@ bool OpenObjectFile(const NamespaceLock& lock, const std::string& fileName, Obje
       if (fd >= 0) {
         // Group members share objects whatever their umask is.
         fchmod(fd, kObjectMode);
+        ++ns.createsSinceSweep;
       } else if (errno != EEXIST) {
         return SetErrorFromErrno();
       }

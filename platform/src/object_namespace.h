@@ -23,7 +23,11 @@
 //    getting there, and the open starts over.
 // The kernel drops a killed process's flocks, so an object also goes away
 // with its last holder when that holder dies: its file is at most a stale
-// leftover, which the next creator reuses and the next opener removes.
+// leftover, which the next creator reuses and the next opener removes. A
+// leftover whose name nobody opens again is removed by a sweep: each process
+// looks at a bounded stretch of the directory when it first opens it and
+// after every few dozen files it creates, and removes each file nobody holds
+// by the steps of a last close.
 //
 // Within a process every handle to one object shares one descriptor, one
 // flock and one mapping: a registry of the named objects this process has

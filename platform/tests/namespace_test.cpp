@@ -80,6 +80,26 @@ TEST(ObjectFileName, LongNamesKeepAReadablePrefixAndDifferByTheirEnd) {
   EXPECT_EQ(Q7M_GetLastError(), Q7M_ERROR_FILENAME_EXCED_RANGE);
 }
 
+TEST(ObjectFileName, OnlyNamesTheEscapingGivesCountAsObjectFiles) {
+  // What the sweep of leftovers may touch: every object's file name...
+  std::string control;
+  for (int c = 1; c < 256; ++c) control.push_back(static_cast<char>(c));
+  for (const std::string& n :
+       {std::string("a"), std::string("a/b"), std::string(".x"), std::string("%lock"),
+        std::string("x%fifo"), control, std::string(300, 'L') + "\\\t/end",
+        std::string(97, 'x') + std::string(200, '\\')})
+    EXPECT_TRUE(q7m::platform::IsObjectFileName(FileName(n).c_str())) << FileName(n);
+  // ...and nothing else in the directory: signal FIFOs, dot files, names
+  // with a '%' the escaping never writes, cut-off or overlong hashes.
+  const std::string hash(64, 'A');
+  for (const std::string& f :
+       {std::string(""), std::string("."), std::string(".."), std::string(".x"),
+        std::string("a%fifo"), std::string("%lock"), std::string("a%4"), std::string("a%4g"),
+        std::string("a%2f"), std::string("a%"), std::string("a b"), "a%h" + hash.substr(1),
+        "a%h" + hash + "A", "a%h" + hash.substr(1) + "g", std::string(201, 'a')})
+    EXPECT_FALSE(q7m::platform::IsObjectFileName(f.c_str())) << f;
+}
+
 // Opens each named event given and reports whether it was there.
 Q7M_CHILD(OpenEvents) {
   for (const auto& name : args) {

@@ -31,9 +31,10 @@ class clsComList {
   clsComList(const clsComList&) = delete;
   clsComList& operator=(const clsComList&) = delete;
 
-  // 0 and the handle (the first free index), or the failure's code.
+  // kPdOk and the handle (the first free index), or the failure's code.
   uint32_t Open(const char* deviceName, bool share, int* handle);
-  // 0 closed; 1 no such open handle. A running exchange is cancelled and
+  // kPdOk closed; kPdInvalidHandle: no such open handle. A running
+  // exchange is cancelled and
   // waited for first.
   uint32_t Close(int handle);
 
@@ -66,7 +67,8 @@ class clsComList {
   int FreeIndex();
   // Caller holds lock_.
   void CloseEntry(size_t index);
-  // The busy part of RunBusy: takes the flag for `handle`'s device, or 1.
+  // The busy part of RunBusy: takes the flag for `handle`'s device, or
+  // kPdInvalidHandle.
   uint32_t EnterBusy(int handle, std::shared_ptr<Entry>* entry);
   static void LeaveBusy(Entry* entry);
 

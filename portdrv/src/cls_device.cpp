@@ -258,7 +258,7 @@ uint32_t clsDevice::ImportSessionKey(const void* key, const void* exchangeKey, i
 
 uint32_t clsDevice::Cancel() {
   if (cancelEvent_ == nullptr) {
-    Q7M_TRACE(kTraceDeviceError, "E:clsDevice::Cancel: Handle is INVALID(%08X)", 1u);
+    Q7M_TRACE(kTraceDeviceError, "E:clsDevice::Cancel: Handle is INVALID(%08X)", kPdInvalidHandle);
     return kPdInvalidHandle;
   }
   // The issuer is recorded and the event set under one hold of the area
@@ -304,7 +304,7 @@ bool clsDevice::CancelIssuerEnded() {
 
 uint32_t clsDevice::Reset() {
   if (cancelEvent_ == nullptr) {
-    Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::Reset: Handle is INVALID(%08X)", 1u);
+    Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::Reset: Handle is INVALID(%08X)", kPdInvalidHandle);
     return kPdInvalidHandle;
   }
   if (!Q7M_ResetEvent(cancelEvent_)) {
@@ -317,7 +317,7 @@ uint32_t clsDevice::Reset() {
 
 uint32_t clsDevice::IsCancel() {
   if (cancelEvent_ == nullptr) {
-    Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::IsCancel: Handle is INVALID(%08X)", 1u);
+    Q7M_TRACE(kTraceDeviceInfo, "I:clsDevice::IsCancel: Handle is INVALID(%08X)", kPdInvalidHandle);
     return kPdInvalidHandle;
   }
   uint32_t wait = Q7M_WaitForSingleObject(cancelEvent_, 0);

@@ -21,7 +21,8 @@
 
 namespace q7m {
 
-// Longest device path a transport may produce (longer ones answer 1000).
+// Longest device path a transport may produce (longer ones answer
+// kPdSystemError).
 constexpr size_t kMaxDevicePath = 255;
 
 class clsDevice : public clsNamedObject {
@@ -43,10 +44,11 @@ class clsDevice : public clsNamedObject {
   uint32_t GetCryptoMode(int* mode);
   uint32_t ImportSessionKey(const void* key, const void* exchangeKey, int keyType);
 
-  // Sets / resets / polls the cancel event: 0, 1 (no event), 1000; IsCancel
-  // answers 3 while the event is set. In shared mode a cancel belongs to the
-  // registration of the process that set it: IsCancel resets an event whose
-  // issuer has closed the device or ended, instead of answering 3 for it.
+  // Sets / resets / polls the cancel event: kPdOk, kPdInvalidHandle (no
+  // event), kPdSystemError; IsCancel answers kPdCancelled while the event is
+  // set. In shared mode a cancel belongs to the registration of the process
+  // that set it: IsCancel resets an event whose issuer has closed the device
+  // or ended, instead of answering kPdCancelled for it.
   uint32_t Cancel();
   uint32_t Reset();
   uint32_t IsCancel();
@@ -106,8 +108,8 @@ class clsDevice : public clsNamedObject {
   int ownSlotIndex() const { return ownSlot_; }
 
  protected:
-  // Replaces `*buffer` by a new one of `size` bytes: 0, or 1000 with
-  // ERROR_OUTOFMEMORY.
+  // Replaces `*buffer` by a new one of `size` bytes: kPdOk, or
+  // kPdSystemError with Q7M_ERROR_OUTOFMEMORY.
   static uint32_t MEMALLOC(std::unique_ptr<uint8_t[]>* buffer, size_t size);
   // The crypto engine, made on first need; null when out of memory.
   CryptoEngine* Crypto();
@@ -142,7 +144,7 @@ class clsDevice : public clsNamedObject {
   void CloseBase();
   SharedDeviceArea* Area() const;
   SessionKeyRecord* SessionKey();
-  // Acquires the session mutex in shared mode: 0 or 1000.
+  // Acquires the session mutex in shared mode: kPdOk or kPdSystemError.
   uint32_t EnterSession();
   void LeaveSession();
 

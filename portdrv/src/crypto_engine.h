@@ -21,16 +21,16 @@ class CryptoEngine {
   CryptoEngine& operator=(const CryptoEngine&) = delete;
 
   // Installs a session key (key type 1 or 3, wrapped with the exchange key)
-  // into `record`. 12 for another key type or when no provider can be
-  // bound; the record is left as it was.
+  // into `record`. kPdNotSupported for another key type or when no
+  // provider can be bound; the record is left as it was.
   uint32_t ImportSessionKey(SessionKeyRecord* record, const void* key, const void* exchangeKey,
                             uint32_t keyType);
   // Makes a key exchange key of 512 or 1024 bits into `record`/`*size`
-  // (record null: size query). 12 for another size or when no provider can
-  // be bound; nothing is written then.
+  // (record null: size query). kPdNotSupported for another size or when no
+  // provider can be bound; nothing is written then.
   uint32_t GenerateExchangeKey(void* record, int* size, int keyBits);
   // Encrypts / decrypts `blocks` 8-byte blocks in place with the record's
-  // session key. 12 when no provider can be bound.
+  // session key. kPdNotSupported when no provider can be bound.
   uint32_t Encrypt(const SessionKeyRecord& record, uint8_t* data, size_t blocks);
   uint32_t Decrypt(const SessionKeyRecord& record, uint8_t* data, size_t blocks);
 
@@ -51,7 +51,8 @@ class CryptoEngine {
   };
 
   // Selects the provider (enhanced for triple DES and 1024-bit exchange
-  // keys) and binds its entry points: 0, or 12 when none is available.
+  // keys) and binds its entry points: kPdOk, or kPdNotSupported when none
+  // is available.
   uint32_t Bind(bool enhanced);
   // Makes the session key handle current for the record's key generation.
   uint32_t UseSessionKey(const SessionKeyRecord& record);

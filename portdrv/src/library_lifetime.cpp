@@ -35,7 +35,8 @@ __attribute__((constructor)) static void PdlnkAttach() {
   LibraryTrace().Attach(LibraryAnchor());
   // A shared object's constructor cannot refuse the load. Without a table
   // the library stays loaded but every export answers as an uninitialised
-  // one: 1000 with ERROR_OUTOFMEMORY from PDLNK_Open, 1 from the others.
+  // one: PDLNK_SYSTEM_ERROR with Q7M_ERROR_OUTOFMEMORY from PDLNK_Open,
+  // PDLNK_INVALID_HANDLE from the others.
   gDeviceTable = new (std::nothrow) clsComList(LibraryAnchor());
   if (gDeviceTable == nullptr) Q7M_SetLastError(Q7M_ERROR_OUTOFMEMORY);
 }

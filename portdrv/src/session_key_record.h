@@ -10,7 +10,7 @@
 namespace q7m {
 
 struct SessionKeyRecord {
-  uint32_t cryptoMode;      // 0 plain, 1 encrypted
+  uint32_t cryptoMode;      // PDLNK_CRYPTO_PLAIN or PDLNK_CRYPTO_ENCRYPTED
   uint32_t keyGeneration;   // incremented each time a key is stored
   uint32_t keyType;         // 1 single DES, 3 triple DES
   uint8_t keyMaterial[24];  // three 8-byte DES keys (single DES uses the first)

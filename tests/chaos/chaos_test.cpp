@@ -45,14 +45,13 @@ struct Leaks {
   int deadSlots = 0;
   int shares = 0;
   std::vector<std::string> objects;
-  // Handle mutexes among the objects. The namespace keeps the file of an
-  // object whose last holder was killed until someone opens that name
-  // again; a handle mutex's name is known only from its slot, so one is
-  // left for good when its slot went first: when the process taking over
-  // the handle is killed holding the owner's mutex after the owner closed,
-  // or when every sharer of the device is killed and the area with its
-  // slots goes with them. Reported apart; removing such files is for the
-  // namespace itself (a sweep of files nobody holds).
+  // Handle mutexes among the objects. A handle mutex's name is known only
+  // from its slot, so nobody opens it again once its slot went first (the
+  // process taking over the handle killed holding the owner's mutex after
+  // the owner closed, or every sharer of the device killed with the area
+  // and its slots). Only files some process holds are listed; once nobody
+  // holds such a file it is a leftover, which the namespace's sweep
+  // removes. Reported apart.
   int orphanedHandleMutexes = 0;
 };
 

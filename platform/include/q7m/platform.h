@@ -108,7 +108,14 @@ Q7M_EXPORT void Q7M_API Q7M_SetLastError(uint32_t code);
  * process (a few per process, without any lock on the file), so opening or
  * re-creating it again costs three flock/fstat calls, and closing it one:
  * less than opening and closing a file (a name this process has not kept
- * costs the file's creation or opening and its mapping besides). docs/platform.md tells the
+ * costs the file's creation or opening and its mapping besides). A killed
+ * last holder leaves its object's file behind, held by nobody and counted
+ * as absent; the namespace sweeps such files away: each process, when it
+ * first meets the namespace and then after every few dozen files it
+ * creates, looks at a bounded stretch of the directory and removes the
+ * files nobody holds, with the same steps as a last close (so an object
+ * some process holds, or one being created, is never removed). Names never
+ * opened again therefore do not pile up. docs/platform.md tells the
  * protocol. */
 
 /* ---- events ----

@@ -3,7 +3,6 @@
 // tells the link state machine what it found. Line errors come from the
 // kernel's error counters; a port that has gone away (hang-up, I/O error)
 // is reported once and then no longer watched.
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,7 +29,7 @@ uint32_t clsCom::LineErrorCheck(const char* label, bool withQueue) {
     flags |= kLineIoError;
     ioErrorPending_ = false;
   }
-  if (flags == 0) return 0;
+  if (flags == 0) return kEventNone;
   if (LibraryTrace().IsOn(kTraceLineError)) {
     if (withQueue) {
       const uint32_t queued =
@@ -142,7 +141,7 @@ void clsCom::OnDsrRaised() {
   std::lock_guard<std::mutex> port(portLock_);
   LineErrorCheck("DSR", false);
   // What came in while the reader was not ready is not a response.
-  tcflush(deviceHandle_, TCIFLUSH);
+  serial::DiscardInput(deviceHandle_);
   chunkPos_ = chunkLength_ = 0;
 }
 

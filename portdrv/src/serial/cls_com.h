@@ -7,8 +7,6 @@
 // one-byte response "E".
 #pragma once
 
-#include <termios.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -66,8 +64,8 @@ class clsCom : public clsDevice, private serial::ByteReceiver::Hooks {
   uint32_t ResponseWait(uint32_t timeLimit);
   uint32_t WaitForDsr(uint32_t timeLimit);
   uint32_t DsrCheck();
-  // Writes all bytes: 0, 3 (cancelled while the port would not take them),
-  // or 1000.
+  // Writes all bytes: kPdOk, kPdCancelled (while the port would not take
+  // them), or kPdSystemError.
   uint32_t Write(const uint8_t* bytes, size_t count);
   void SetState(uint32_t state, bool resetStateEvent);
 
@@ -79,7 +77,8 @@ class clsCom : public clsDevice, private serial::ByteReceiver::Hooks {
   // DSR looked at by the I/O thread: a change runs the DSR check.
   void WatchDsrLine();
   void OnDsrRaised();
-  // Line error check: 0, or the line error event (10 to 13), traced. The
+  // Line error check: kEventNone, or the line error event (kEventParity to
+  // kEventIoError), traced. The
   // caller holds the port lock (or the I/O thread is not running).
   uint32_t LineErrorCheck(const char* label, bool withQueue);
 
@@ -110,8 +109,7 @@ class clsCom : public clsDevice, private serial::ByteReceiver::Hooks {
 
   std::string portName_;
   std::string nodePath_;
-  bool settingsSaved_ = false;
-  termios savedSettings_{};
+  serial::PortSettings portSettings_;  // what the port had before us
   bool baudGiven_ = false;
   int32_t baudRate_ = 38400;
   std::atomic<bool> running_{false};

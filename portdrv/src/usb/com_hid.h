@@ -43,18 +43,19 @@ class ComHID : public clsDevice {
   static constexpr uint32_t kTransferFailed = 0xFFFFFFFF;
 
   uint32_t SendReport(uint32_t timeLimit);
-  // The next input report into the receive buffer: 0 and its length, or
-  // the failure's code.
+  // The next input report into the receive buffer: kPdOk and its length,
+  // or the failure's code.
   uint32_t ReceiveReport(uint32_t timeLimit, uint32_t* count);
   bool WriteOnce(uint32_t* count);
   bool ReadOnce(uint32_t* count);
   // After a transfer found the device not ready: waits for readiness, the
-  // cancel event or the time limit, and transfers. 0 done (also when the
-  // transfer completes just as the wait ends), 2 time limit, 3 cancelled,
+  // cancel event or the time limit, and transfers. kPdOk done (also when
+  // the transfer completes just as the wait ends), kPdTimeout, kPdCancelled,
   // kTransferFailed, or a failure's code.
   uint32_t WaitFor(Q7M_HANDLE ready, uint32_t timeLimit, Transfer transfer, uint32_t* count);
   uint32_t CheckDevice();
-  // Turns a failure into a result: removal is 7, otherwise `defaultCode`.
+  // Turns a failure into a result: removal is kPdRemoved, otherwise
+  // `defaultCode`.
   uint32_t OnErrorExists(uint32_t defaultCode);
   // The identity and report lengths of the open device.
   uint32_t ReadDeviceInfo(PDLNK_DEVICE_INFO* info, uint32_t* inputLength, uint32_t* outputLength);

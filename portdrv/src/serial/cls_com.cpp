@@ -50,20 +50,7 @@ uint32_t clsCom::GetDeviceInfo(PDLNK_DEVICE_INFO* info) {
 
 uint32_t clsCom::ConfigurePort() {
   if (baudRate_ <= 0) return SystemError(Q7M_ERROR_INVALID_PARAMETER);
-  termios current;
-  if (tcgetattr(deviceHandle_, &current) != 0) {
-    Q7M_SetLastErrorFromErrno();
-    return kPdSystemError;
-  }
-  savedSettings_ = current;
-  // The kernel sizes a terminal's queues itself, and there is no event
-  // mask to set: the I/O thread waits for readability, takes line errors
-  // from the error counters and looks at DSR itself.
-  // Whatever was queued before we owned the port is not ours.
-  tcflush(deviceHandle_, TCIOFLUSH);
-  if (!serial::ApplyLineSettings(deviceHandle_, current, baudRate_)) return kPdSystemError;
-  settingsSaved_ = true;
-  return kPdOk;
+  return portSettings_.Configure(deviceHandle_, baudRate_) ? kPdOk : kPdSystemError;
 }
 
 uint32_t clsCom::CreateEvents() {
@@ -117,10 +104,7 @@ void clsCom::Teardown() {
   // promptly; joining (rather than a bounded wait) guarantees it no longer
   // touches what is freed below.
   if (ioThread_.joinable()) ioThread_.join();
-  if (settingsSaved_ && deviceHandle_ >= 0) {
-    tcsetattr(deviceHandle_, TCSANOW, &savedSettings_);
-    settingsSaved_ = false;
-  }
+  portSettings_.Restore(deviceHandle_);
   serial::ReleasePortExclusive(deviceHandle_);
   std::lock_guard<std::mutex> port(portLock_);
   for (Q7M_HANDLE* h : {&readReady_, &writeReady_, &stateEvent_, &dsrEvent_, &stopEvent_}) {

@@ -23,12 +23,14 @@ class clsFindHID {
   clsFindHID(const clsFindHID&) = delete;
   clsFindHID& operator=(const clsFindHID&) = delete;
 
-  // Makes the search's own storage: 0, or 1000 with ERROR_OUTOFMEMORY.
+  // Makes the search's own storage: kPdOk, or kPdSystemError with
+  // Q7M_ERROR_OUTOFMEMORY.
   uint32_t Create();
-  // Takes the listing and the first accepted device: 0, 8 none accepted,
-  // 12 the provider is missing, 1000.
+  // Takes the listing and the first accepted device: kPdOk, kPdNotFound
+  // (none accepted), kPdNotSupported (the provider is missing),
+  // kPdSystemError.
   uint32_t FindFirst(PDLNK_FIND_INFO* record);
-  // The next accepted device: 0, 9 no more, 1000.
+  // The next accepted device: kPdOk, kPdNoMoreDevices, kPdSystemError.
   uint32_t FindNext(PDLNK_FIND_INFO* record);
   // The interface path of the current device ("" when there is none).
   const char* DevicePath() const;
@@ -42,11 +44,12 @@ class clsFindHID {
   const HidFilter& filter() const { return *filter_; }
 
  private:
-  // The identity of an open device into the record: 0, 9 (not accepted by
-  // the filter) or 1000.
+  // The identity of an open device into the record: kPdOk,
+  // kPdNoMoreDevices (not accepted by the filter) or kPdSystemError.
   uint32_t ReadIdentity(int device, PDLNK_FIND_INFO* record);
-  // Probes the current interface up to 20 times: 0 (identity read), 9
-  // (filtered out or unreachable: go on), other answers end the step.
+  // Probes the current interface up to 20 times: kPdOk (identity read),
+  // kPdNoMoreDevices (filtered out or unreachable: go on), other answers
+  // end the step.
   uint32_t ProbeCurrent(PDLNK_FIND_INFO* record);
 
   const char* provider_;

@@ -4,21 +4,24 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "q7m/platform_sys.h"
+#include "receive_events.h"
 #include "serial_any_rate.h"
 
 namespace q7m::serial {
 
 uint32_t LineErrorEvent(uint32_t flags) {
-  if (flags & kLineIoError) return 13;
-  if (flags & (kLineRxOver | kLineOverrun)) return 12;
-  if (flags & kLineParity) return 10;
-  if (flags & kLineFrame) return 11;
-  return 0;
+  if (flags & kLineIoError) return kEventIoError;
+  if (flags & (kLineRxOver | kLineOverrun)) return kEventOverrun;
+  if (flags & kLineParity) return kEventParity;
+  if (flags & kLineFrame) return kEventFraming;
+  return kEventNone;
 }
 
 int OpenPortExclusive(const char* path) {
@@ -55,6 +58,10 @@ void ReleasePortExclusive(int fd) {
   if (fd >= 0) ::ioctl(fd, TIOCNXCL);
 }
 
+namespace {
+
+// The termios speed for a baud rate; false when termios has no constant for
+// it.
 bool BaudToSpeed(int32_t baud, speed_t* speed) {
   struct Rate {
     int32_t baud;
@@ -75,6 +82,8 @@ bool BaudToSpeed(int32_t baud, speed_t* speed) {
   return false;
 }
 
+// Applies the link's line settings (see PortSettings::Configure) over
+// `base`, the port's current ones. False with the last error.
 bool ApplyLineSettings(int fd, const termios& base, int32_t baud) {
   if (baud <= 0) {
     Q7M_SetLastError(Q7M_ERROR_INVALID_PARAMETER);
@@ -125,6 +134,42 @@ bool ApplyLineSettings(int fd, const termios& base, int32_t baud) {
   int lines = TIOCM_DTR | TIOCM_RTS;
   ::ioctl(fd, TIOCMBIS, &lines);  // a pseudo-terminal has none: nothing to raise
   return true;
+}
+
+}  // namespace
+
+PortSettings::PortSettings() = default;
+PortSettings::~PortSettings() = default;
+
+bool PortSettings::Configure(int fd, int32_t baud) {
+  std::unique_ptr<termios> current(new (std::nothrow) termios{});
+  if (!current) {
+    Q7M_SetLastError(Q7M_ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  if (tcgetattr(fd, current.get()) != 0) {
+    Q7M_SetLastErrorFromErrno();
+    return false;
+  }
+  // The kernel sizes a terminal's queues itself, and there is no event
+  // mask to set: the I/O thread waits for readability, takes line errors
+  // from the error counters and looks at DSR itself.
+  // Whatever was queued before we owned the port is not ours.
+  tcflush(fd, TCIOFLUSH);
+  if (!ApplyLineSettings(fd, *current, baud)) return false;
+  saved_ = std::move(current);
+  return true;
+}
+
+void PortSettings::Restore(int fd) {
+  if (saved_ && fd >= 0) {
+    tcsetattr(fd, TCSANOW, saved_.get());
+    saved_.reset();
+  }
+}
+
+void DiscardInput(int fd) {
+  tcflush(fd, TCIFLUSH);
 }
 
 void LineErrorCounters::Reset(int fd) {

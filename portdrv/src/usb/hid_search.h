@@ -9,7 +9,7 @@
 namespace q7m {
 
 uint32_t HidFindFirst(PDLNK_FIND_INFO* info, const void* module);
-// 1 when the record holds no search.
+// kPdInvalidHandle when the record holds no search.
 uint32_t HidFindNext(PDLNK_FIND_INFO* info);
 void HidFindClose(PDLNK_FIND_INFO* info);
 

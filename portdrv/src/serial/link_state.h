@@ -31,7 +31,8 @@ struct LinkTransition {
   Action action;
 };
 
-// The effect of receive event `event` (0 to 13) in link state `state`.
+// The effect of receive event `event` (kEventNone to kEventIoError) in link
+// state `state`.
 LinkTransition NextLinkState(uint32_t state, uint32_t event);
 
 // The time settings of a port, in milliseconds.

@@ -16,7 +16,8 @@ class ByteReceiver {
   class Hooks {
    public:
     // Reads and clears the port's line errors; `label` names the point of
-    // the check in trace lines. 0, or the line error event (10 to 13).
+    // the check in trace lines. kEventNone, or the line error event
+    // (kEventParity to kEventIoError).
     virtual uint32_t CheckLine(const char* label) = 0;
     // DLE STX was seen: reported at once, the frame is still coming.
     virtual void OnFrameStart() = 0;

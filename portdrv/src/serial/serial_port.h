@@ -4,9 +4,13 @@
 // reports a line error.
 #pragma once
 
-#include <termios.h>
-
 #include <cstdint>
+#include <memory>
+
+// The C library's terminal settings: only this file's source sees them, so
+// the transport's own header needs no <termios.h> (which cannot meet the
+// kernel's termios2 header in one file).
+struct termios;
 
 namespace q7m::serial {
 
@@ -18,7 +22,7 @@ constexpr uint32_t kLineFrame = 0x0008;
 constexpr uint32_t kLineBreak = 0x0010;
 constexpr uint32_t kLineIoError = 0x0400;
 
-// The receive event a set of line error flags stands for (0: none that
+// The receive event a set of line error flags stands for (kEventNone: none that
 // matters): I/O error before overrun before parity before framing.
 uint32_t LineErrorEvent(uint32_t flags);
 
@@ -31,17 +35,33 @@ int OpenPortExclusive(const char* path);
 // Gives the terminal's exclusive mode up (before the descriptor is closed).
 void ReleasePortExclusive(int fd);
 
-// The termios speed for a baud rate; false when termios has no constant for
-// it.
-bool BaudToSpeed(int32_t baud, speed_t* speed);
+// A port's line settings as this process found them, put back when it lets
+// the port go.
+class PortSettings {
+ public:
+  PortSettings();
+  ~PortSettings();
+  PortSettings(const PortSettings&) = delete;
+  PortSettings& operator=(const PortSettings&) = delete;
 
-// Applies 8 data bits, even parity, 1 stop bit at `baud` (any positive rate;
-// one without a termios constant is set through termios2): raw binary, parity
-// checking on, no flow control either way, no character replacement or
-// stripping, the receiver on, modem status ignored for reads; reads do not
-// block (waits are done with poll). DTR and RTS are raised where the port
-// has them. False with the last error.
-bool ApplyLineSettings(int fd, const termios& base, int32_t baud);
+  // Saves the port's settings, discards whatever was queued before we owned
+  // it, then applies 8 data bits, even parity, 1 stop bit at `baud` (any
+  // positive rate; one without a termios constant is set through termios2):
+  // raw binary, parity checking on, no flow control either way, no character
+  // replacement or stripping, the receiver on, modem status ignored for
+  // reads; reads do not block (waits are done with poll). DTR and RTS are
+  // raised where the port has them. False with the last error; the saved
+  // settings then count only once the link's are in force.
+  bool Configure(int fd, int32_t baud);
+  // Puts the saved settings back, once; nothing when none were saved.
+  void Restore(int fd);
+
+ private:
+  std::unique_ptr<termios> saved_;
+};
+
+// Discards what came in and was not read yet.
+void DiscardInput(int fd);
 
 // Reading the kernel's line error counters: each Read gives the flags of
 // the errors counted since the previous one.
