@@ -198,8 +198,10 @@ void SweepObjectFile(int dirFd, const char* fileName) {
   int fd = openat(dirFd, fileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return;  // gone meanwhile, someone else's, or a planted link
   struct stat st;
+  // A stranger's file is not ours to remove (root could): it is left
+  // exactly as it is, as an open or create leaves it.
   if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_nlink > 0)
+      st.st_nlink > 0 && OwnedByUsOrOurGroup(st))
     RemoveObjectFiles(dirFd, fileName, true);
   close(fd);
 }
