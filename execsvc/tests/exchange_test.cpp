@@ -3,6 +3,8 @@
 // the end-of-transmission command, asynchronous runs and the cancel.
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+
 #include <thread>
 
 #include "scripted_session.h"
@@ -44,6 +46,27 @@ TEST_F(Exchange, SendsDrainsReceivesAndStoresEverything) {
   std::string stored;
   EXPECT_EQ(StoredResult(&stored), SEQUOR_SUCCESS);
   EXPECT_EQ(stored, "P10 status");
+}
+
+TEST_F(Exchange, TheDrainWaitsWithTheLeastTimerSlackAndTheCallerGetsItsOwnBack) {
+  fakepd::Script script;
+  script.stale = {"late answer"};
+  script.receives = {Frame("P10 status")};
+  Open(script);
+  constexpr long kCallersSlack = 123456;  // nanoseconds
+  ASSERT_EQ(prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(kCallersSlack), 0, 0, 0), 0);
+
+  std::string response;
+  const uint32_t result = Run("C10", &response);
+  const long after = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  prctl(PR_SET_TIMERSLACK, 0UL, 0, 0, 0);  // the thread's default again
+  ASSERT_EQ(result, SEQUOR_SUCCESS);
+
+  const fakepd::Record record = fakepd::Recorded();
+  EXPECT_EQ(record.drainSlacks, (std::vector<long>{1, 1}));
+  EXPECT_EQ(record.receiveSlacks, std::vector<long>{kCallersSlack})
+      << "the answer's wait is the caller's own";
+  EXPECT_EQ(after, kCallersSlack);
 }
 
 TEST_F(Exchange, ArgumentsAreCheckedInOrderBeforeAnythingHappens) {

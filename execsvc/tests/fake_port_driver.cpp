@@ -7,6 +7,8 @@
 #include <mutex>
 #include <set>
 
+#include <sys/prctl.h>
+
 #include "q7m/platform.h"
 
 namespace fakepd {
@@ -139,12 +141,14 @@ uint32_t PDLNK_Receive(int handle, char* buffer, int bufferSize, int* received, 
   if (s.cancelled) return PDLNK_CANCELLED;
   if (timeLimitMs == 1) {
     ++s.record.drainCalls;
+    s.record.drainSlacks.push_back(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
     if (s.script.stale.empty()) return PDLNK_TIMEOUT;
     const std::string frame = s.script.stale.front();
     s.script.stale.pop_front();
     return deliver(frame);
   }
   s.record.receiveLimits.push_back(timeLimitMs);
+  s.record.receiveSlacks.push_back(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
   if (s.script.receives.empty()) return PDLNK_TIMEOUT;
   const fakepd::Receive step = s.script.receives.front();
   s.script.receives.pop_front();

@@ -53,6 +53,8 @@ struct Record {
   int resetCalls = 0;
   int findCloseCalls = 0;
   std::vector<int> sendLimits, receiveLimits;
+  // The calling thread's timer slack (ns) at each drain and answer receive.
+  std::vector<long> drainSlacks, receiveSlacks;
 };
 Record Recorded();
 // Waits until a receive is blocked (waitForCancel or waitForGo); false
