@@ -12,6 +12,7 @@
 // each family through after the kills.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -259,8 +260,12 @@ Outcome Tracks(Call& c, Board* b) {
   RDAX_TRACK_DATA tracks;
   Untouch(&tracks);
   Make(c, b, [&](Q7M_HANDLE e) { return RDAX_ReadMagTrack(c.handle, RDAX_TRACK_ALL, &tracks, e); });
+  constexpr size_t kCapacity[3] = {RDAX_TRACK1_CAPACITY, RDAX_TRACK2_CAPACITY,
+                                   RDAX_TRACK3_CAPACITY};
+  // A length the call never wrote is no length: read no further than the area.
   const auto track = [&](int i, const uint8_t* data) {
-    return std::string(reinterpret_cast<const char*>(data), tracks.length[i]);
+    return std::string(reinterpret_cast<const char*>(data),
+                       std::min<size_t>(tracks.length[i], kCapacity[i]));
   };
   const bool right = tracks.length[0] == std::strlen(kTrack1) &&
                      tracks.length[1] == std::strlen(kTrack2) &&

@@ -142,9 +142,9 @@ class Chaos : public ::testing::Test {
           std::printf("stuck: worker %d in operation %u for %llu ms\n", worker.pid.load(),
                       post.operation.load(), static_cast<unsigned long long>(now - start));
           // Where it is stuck, for whoever looks into it.
-          if (std::getenv("Q7M_CHAOS_STACKS") != nullptr) {
+          if (const char* stacks = std::getenv("Q7M_CHAOS_STACKS")) {
             const std::string command = "gdb -p " + std::to_string(worker.pid.load()) +
-                                        " -batch -ex 'thread apply all bt' > " + dir_ +
+                                        " -batch -ex 'thread apply all bt' > " + stacks +
                                         "/stuck-" + std::to_string(worker.pid.load()) +
                                         ".txt 2>&1";
             std::printf("stacks: %s (%d)\n", command.c_str(), std::system(command.c_str()));
