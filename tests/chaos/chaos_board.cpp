@@ -26,9 +26,21 @@ uint64_t NowMs() {
                                    .count());
 }
 
+namespace {
+constexpr uint32_t kDataMutex = 5000;
+constexpr uint32_t kLock = 100;
+}  // namespace
+
+const char* const kFamilyNames[kFamilies] = {"device-info", "card-transport", "chip",
+                                             "contactless", "security",       "download",
+                                             "raw"};
+
+uint32_t ApiLimitMs(uint32_t exchanges, uint32_t exchangeSeconds, uint32_t waitMs) {
+  return 3 * kLock + 6 * kDataMutex + 3000 + exchanges * (exchangeSeconds * 1000 + 3 * kDataMutex) +
+         waitMs + LimitOf(kCancel);
+}
+
 uint32_t LimitOf(Operation operation) {
-  constexpr uint32_t kDataMutex = 5000;
-  constexpr uint32_t kLock = 100;
   switch (operation) {
     case kOpen:
     case kClose:

@@ -12,6 +12,9 @@
 namespace chaos {
 
 constexpr int kWorkers = 4;
+// Threads of one worker process that post operations: the worker of the
+// execution service runs one, the worker of the whole API several.
+constexpr int kThreads = 4;
 
 enum Operation : uint32_t {
   kNone = 0,
@@ -20,14 +23,51 @@ enum Operation : uint32_t {
   kApiRound,
   kXfsRound,
   kCancel,
+  kApiCall,  // an export of the card-reader API, its limit posted with it
 };
 
-struct WorkerPost {
-  std::atomic<int32_t> pid;
+// The families of the card-reader API the whole-API worker calls, the raw
+// exchanges (the API's raw command and the execution service's own) last.
+enum Family : uint32_t {
+  kDeviceInfo = 0,
+  kCardTransport,
+  kChip,
+  kContactless,
+  kSecurity,
+  kDownload,
+  kRaw,
+  kFamilies,
+};
+extern const char* const kFamilyNames[kFamilies];
+
+// One running operation of a thread.
+struct ThreadPost {
   std::atomic<uint32_t> operation;
   std::atomic<uint64_t> startMs;  // 0: between operations
   std::atomic<uint32_t> limitMs;
   std::atomic<uint32_t> reported;  // the test has counted this operation stuck
+};
+
+struct WorkerPost {
+  std::atomic<int32_t> pid;
+  ThreadPost threads[kThreads];
+  // Set while the worker holds the restriction / runs a firmware download,
+  // so the test can aim kills at those moments.
+  std::atomic<uint32_t> holdsRestriction;
+  std::atomic<uint32_t> inDownload;
+};
+
+// What the API calls of one family came to.
+struct FamilyCounts {
+  std::atomic<uint64_t> calls;
+  std::atomic<uint64_t> ok;
+  std::atomic<uint64_t> busy;        // another operation ran on the device
+  std::atomic<uint64_t> restricted;  // another session held the restriction
+  std::atomic<uint64_t> refused;     // the reader refused (it was in another state)
+  std::atomic<uint64_t> cancelled;
+  std::atomic<uint64_t> failed;      // transport outcomes and anything else
+  std::atomic<uint64_t> async;       // of the calls, asynchronous ones
+  std::atomic<uint64_t> slowestMs;
 };
 
 struct Board {
@@ -40,6 +80,11 @@ struct Board {
   std::atomic<uint64_t> stuck;
   WorkerPost workers[kWorkers];
   char lastWrong[128];  // what the last wrong answer looked like
+  // The whole-API run.
+  FamilyCounts families[kFamilies];
+  std::atomic<uint64_t> cancels;             // RDAX_Cancel calls
+  std::atomic<uint64_t> restrictionsTaken;   // RDAX_StartRestriction answered OK
+  std::atomic<uint64_t> ownRestrictionRefused;  // guarded call refused to the holder
 };
 static_assert(std::atomic<uint64_t>::is_always_lock_free);
 
@@ -56,5 +101,12 @@ uint64_t NowMs();
 constexpr uint32_t kSendSeconds = 2;
 constexpr uint32_t kReceiveSeconds = 2;
 uint32_t LimitOf(Operation operation);
+
+// The limit of an API export that makes `exchanges` exchanges of at most
+// `exchangeSeconds` (send and receive limits together) each, plus
+// `waitMs` of waits of its own: the API lock and its check, the stores of
+// every exchange and of the result, ending an unfinished exchange first, and
+// a cancel that may run beside it.
+uint32_t ApiLimitMs(uint32_t exchanges, uint32_t exchangeSeconds, uint32_t waitMs = 0);
 
 }  // namespace chaos

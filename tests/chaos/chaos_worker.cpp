@@ -25,10 +25,14 @@ constexpr const char* kCommands[] = {"C00", "CV0", "CUE", "CL0", "CM0"};
 class Worker {
  public:
   Worker(Board* board, int index, const std::string& link, uint32_t seed)
-      : board_(board), post_(board->workers[index]), link_(link), random_(seed) {}
+      : board_(board),
+        worker_(board->workers[index]),
+        post_(worker_.threads[0]),
+        link_(link),
+        random_(seed) {}
 
   int Run() {
-    post_.pid.store(static_cast<int32_t>(::getpid()));
+    worker_.pid.store(static_cast<int32_t>(::getpid()));
     while (board_->stop.load() == 0) {
       const int which = Pick(2);
       SEQUOR_HANDLE& session = sessions_[which];
@@ -114,7 +118,8 @@ class Worker {
   }
 
   Board* board_;
-  WorkerPost& post_;
+  WorkerPost& worker_;
+  ThreadPost& post_;
   std::string link_;
   std::mt19937 random_;
   SEQUOR_HANDLE sessions_[2] = {nullptr, nullptr};
