@@ -128,6 +128,14 @@ uint32_t RdaxRunRequest(const RdaxRequest& request) {
   // caller, unless the give-back of the lock fails and takes its place.
   uint32_t lastError = Q7M_GetLastError();
   FreeParam1Copy(request);
+  // A cancel running beside the operation stores its own outcome first, so
+  // the caller collects how the operation ended. It is awaited before the
+  // lock is given back: the cancel's end-of-transmission exchange is the
+  // end of this operation's, and another operation let in beside it would
+  // talk to the reader at the same time, each side able to take the other's
+  // answer (the "E" drained away, a late answer dropped) and to hold the
+  // reader for the whole of its own wait.
+  Claims().AwaitCancels(handle);
   if (lock == SEQUOR_SUCCESS) {
     // A failed give-back is reported as the operation's result, in the
     // API's own codes like every other answer of the execution service.
@@ -137,9 +145,6 @@ uint32_t RdaxRunRequest(const RdaxRequest& request) {
       lastError = Q7M_GetLastError();
     }
   }
-  // A cancel running beside the operation stores its own outcome first, so
-  // the caller collects how the operation ended.
-  Claims().AwaitCancels(handle);
   SEQUOR_SetResult(session, result);
   Claims().Release(handle);
   Q7M_SetLastError(lastError);

@@ -8,6 +8,7 @@
 #include "cls_device.h"
 #include "pdlnk_result.h"
 #include "pdlnk_trace.h"
+#include "time_budget.h"
 
 namespace q7m {
 
@@ -174,9 +175,11 @@ uint32_t clsDevice::MEMALLOC(std::unique_ptr<uint8_t[]>* buffer, size_t size) {
 
 // ---- the device-level exchange ----
 
-uint32_t clsDevice::EnterSession() {
+static_assert(kTimeout == kPdTimeout && kSystemFailure == kPdSystemError);
+
+uint32_t clsDevice::EnterSession(uint32_t timeLimit) {
   if (!m_MutexSession) return kPdOk;
-  return m_MutexSession->Wait(Q7M_INFINITE);
+  return m_MutexSession->Wait(timeLimit);
 }
 
 void clsDevice::LeaveSession() {
@@ -185,8 +188,15 @@ void clsDevice::LeaveSession() {
   m_MutexSession->Release();
 }
 
+// Another user of a shared reader holds the session for the whole of its
+// own send or receive, a receive for as long as its answer takes. The wait
+// for it is part of this call's time limit, and the transfer has what is
+// left: no call waits longer than its caller allowed because another one
+// waits for the reader.
 uint32_t clsDevice::DeviceSend(const uint8_t* message, uint32_t length, uint32_t timeLimit) {
-  if (uint32_t r = EnterSession(); r != kPdOk) return r;
+  TimeBudget budget(timeLimit);
+  if (uint32_t r = EnterSession(timeLimit); r != kPdOk) return r;
+  budget.Update();
   uint32_t r;
   {
     std::lock_guard<std::mutex> device(deviceLock_);
@@ -196,7 +206,7 @@ uint32_t clsDevice::DeviceSend(const uint8_t* message, uint32_t length, uint32_t
     if (key != nullptr && Crypto() == nullptr)
       r = SystemError(Q7M_ERROR_OUTOFMEMORY);
     else
-      r = Send(message, length, key, timeLimit);
+      r = Send(message, length, key, budget.left());
   }
   LeaveSession();
   return r;
@@ -204,7 +214,9 @@ uint32_t clsDevice::DeviceSend(const uint8_t* message, uint32_t length, uint32_t
 
 uint32_t clsDevice::DeviceReceive(uint8_t* buffer, uint32_t size, uint32_t* received,
                                   uint32_t timeLimit) {
-  if (uint32_t r = EnterSession(); r != kPdOk) return r;
+  TimeBudget budget(timeLimit);
+  if (uint32_t r = EnterSession(timeLimit); r != kPdOk) return r;
+  budget.Update();
   uint32_t r;
   {
     std::lock_guard<std::mutex> device(deviceLock_);
@@ -214,7 +226,7 @@ uint32_t clsDevice::DeviceReceive(uint8_t* buffer, uint32_t size, uint32_t* rece
     if (key != nullptr && Crypto() == nullptr)
       r = SystemError(Q7M_ERROR_OUTOFMEMORY);
     else
-      r = Receive(buffer, size, received, key, timeLimit);
+      r = Receive(buffer, size, received, key, budget.left());
   }
   LeaveSession();
   return r;

@@ -144,8 +144,9 @@ class clsDevice : public clsNamedObject {
   void CloseBase();
   SharedDeviceArea* Area() const;
   SessionKeyRecord* SessionKey();
-  // Acquires the session mutex in shared mode: kPdOk or kPdSystemError.
-  uint32_t EnterSession();
+  // Acquires the session mutex in shared mode within `timeLimit` ms: kPdOk,
+  // kPdTimeout or kPdSystemError.
+  uint32_t EnterSession(uint32_t timeLimit = Q7M_INFINITE);
   void LeaveSession();
 
   const void* module_;

@@ -233,5 +233,97 @@ TEST_P(ResultsOnSim, PortResetTakesNoLockAndStoresNothing) {
 INSTANTIATE_TEST_SUITE_P(Links, ResultsOnSim, ::testing::Values(Link::kSerial, Link::kUsb),
                          LinkName);
 
+// Two handles of one process on the one reader: a USB reader is shared, a
+// serial port is one handle's.
+using SharedUsbReader = RdaxOnSim;
+
+TEST_P(SharedUsbReader, ACancelBesideACallOfAnotherHandleOnTheSameReaderLeavesEachItsOwnOutcome) {
+  // The cancel's end of transmission and the other handle's command meet on
+  // the one reader, whose answer to that command comes late: neither may
+  // take the other's answer, and the cancelled operation is reported so.
+  const RDAX* other = OpenReader(GetParam());
+  ASSERT_NE(other, nullptr) << "last error " << Q7M_GetLastError();
+  HoldNextCommand();
+  Event done;
+  ASSERT_EQ(Send("CQ2", nullptr, done.get()), RDAX_I_ASYNC_STARTED);
+  ASSERT_TRUE(ReaderGot("CQ2"));
+  sim_.Control({"fault", reader(), "late", "ms=1500"});
+
+  uint32_t cancelled = 0;
+  std::thread cancel([&] { cancelled = RDAX_Cancel(handle_); });
+  char response[64];
+  uint32_t length = 0;
+  const uint32_t sent =
+      RDAX_SendCommand(other, "CUE", 3, 2, response, sizeof response, &length, 10, nullptr);
+  cancel.join();
+  ASSERT_TRUE(done.Wait());
+
+  // The cancel got the reader's "E".
+  EXPECT_EQ(cancelled, RDAX_OK);
+  // The stored result is the reader's, shared by both handles: the
+  // cancelled operation's, unless the other call ended after it.
+  const uint32_t stored = RDAX_GetResult(handle_);
+  EXPECT_TRUE(stored == RDAX_W_CANCELLED || stored == sent) << std::hex << stored;
+  // The other call either ran and got its own answer, or was refused while
+  // the cancelled operation still held the reader.
+  if (sent == RDAX_OK) {
+    ASSERT_GE(length, 3u);
+    EXPECT_EQ(std::string(response, 3), "PUE");
+  } else {
+    EXPECT_EQ(sent, RDAX_E_BUSY);
+  }
+  // Both handles work on afterwards.
+  sim_.Control({"fault", reader(), "clear", "late"});
+  std::string answer;
+  EXPECT_EQ(Send("C10", &answer), RDAX_OK);
+  EXPECT_EQ(answer.substr(0, 3), "P10");
+  length = 0;
+  EXPECT_EQ(RDAX_SendCommand(other, "C11", 3, 2, response, sizeof response, &length, 10, nullptr),
+            RDAX_OK);
+  EXPECT_EQ(std::string(response, length < 3 ? length : 3), "P11");
+  EXPECT_EQ(RDAX_CloseDevice(other), RDAX_OK);
+}
+
+TEST_P(SharedUsbReader, AnExchangeBesideAnotherSessionsWaitEndsWithinItsOwnLimits) {
+  // The execution service's sessions, without the lock by which the API
+  // library keeps operations apart: one waits for an answer that does not
+  // come, and has the reader for as long as it waits. The other's exchange
+  // gives up within its own time limits, its command never sent, instead of
+  // waiting for the first one's limit.
+  const RDAX* other = OpenReader(GetParam());
+  ASSERT_NE(other, nullptr) << "last error " << Q7M_GetLastError();
+  HoldNextCommand();
+  Event done;
+  char held[64];
+  uint32_t heldLength = 0;
+  ASSERT_EQ(SEQUOR_Execute(Session(handle_), "CQ2", 3, 2, held, sizeof held, &heldLength, 30,
+                           done.get()),
+            SEQUOR_ASYNC_STARTED);
+  ASSERT_TRUE(ReaderGot("CQ2"));
+
+  char response[64];
+  uint32_t length = 0;
+  EXPECT_EQ(
+      SEQUOR_Execute(Session(other), "C10", 3, 1, response, sizeof response, &length, 1, nullptr),
+      PDLNK_TIMEOUT);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(LastCommand(), "CQ2");
+
+  EXPECT_EQ(SEQUOR_Cancel(Session(handle_)), SEQUOR_SUCCESS);
+  ASSERT_TRUE(done.Wait());
+  uint32_t result = 0;
+  char stored[16];
+  uint32_t storedLength = 0;
+  ASSERT_EQ(SEQUOR_GetResult(Session(handle_), stored, sizeof stored, &storedLength, &result),
+            SEQUOR_SUCCESS);
+  EXPECT_EQ(result, SEQUOR_CANCELLED);
+  std::string answer;
+  EXPECT_EQ(Send("C10", &answer), RDAX_OK);
+  EXPECT_EQ(answer.substr(0, 3), "P10");
+  EXPECT_EQ(RDAX_CloseDevice(other), RDAX_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, SharedUsbReader, ::testing::Values(Link::kUsb), LinkName);
+
 }  // namespace
 }  // namespace rdaxsim
