@@ -27,17 +27,8 @@ loadavg=$(cut -d' ' -f1-3 /proc/loadavg)
 # valgrind and python3 are not needed to build or test the project, so
 # scripts/setup.sh does not install them; they are installed here when
 # missing, the same way.
-missing=()
-command -v valgrind >/dev/null || missing+=(valgrind)
-command -v python3 >/dev/null || missing+=(python3)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+. "$top/scripts/install-missing.sh"
+install_missing_packages valgrind python3
 
 # A first build goes through setup.sh (the project's packages, configure,
 # everything built); after that only what the report runs is rebuilt. The

@@ -13,17 +13,8 @@ out=${1:-$top/docs/rigtool.png}
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
 # The X server, the window finder and the grabber, installed when missing.
-missing=()
-for pkg in xvfb xdotool imagemagick; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+. "$top/scripts/install-missing.sh"
+install_missing_packages xvfb xdotool imagemagick
 for program in rigtool q7m-sim; do
   [ -x "$build/bin/$program" ] || { echo "no $build/bin/$program: run scripts/setup.sh first" >&2; exit 1; }
 done

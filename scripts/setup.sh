@@ -10,19 +10,9 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${Q7M_BUILD_DIR:-build}
 case "$build" in /*) ;; *) build="$top/$build" ;; esac
 
-missing=()
-while read -r pkg; do
-  [ -z "$pkg" ] && continue
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-done < "$top/scripts/packages.txt"
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+. "$top/scripts/install-missing.sh"
+mapfile -t packages < "$top/scripts/packages.txt"
+install_missing_packages "${packages[@]}"
 
 cmake -S "$top" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE="${Q7M_BUILD_TYPE:-RelWithDebInfo}" \
