@@ -3,6 +3,7 @@
 #include <new>
 
 #include "pdlnk_result.h"
+#include "time_budget.h"
 #include "pdlnk_trace.h"
 
 namespace q7m {
@@ -113,7 +114,8 @@ void clsComList::CloseEntry(size_t index) {
   --inUse_;
 }
 
-uint32_t clsComList::EnterBusy(int handle, std::shared_ptr<Entry>* out) {
+uint32_t clsComList::EnterBusy(int handle, uint32_t* timeLimit, std::shared_ptr<Entry>* out) {
+  TimeBudget budget(*timeLimit);
   std::unique_lock<std::mutex> guard(lock_);
   for (;;) {
     std::shared_ptr<Entry> entry = Find(handle);
@@ -122,12 +124,17 @@ uint32_t clsComList::EnterBusy(int handle, std::shared_ptr<Entry>* out) {
       entry->busy.store(1, std::memory_order_release);
       Q7M_ResetEvent(entry->idleEvent);
       *out = std::move(entry);
+      *timeLimit = budget.left();
       return kPdOk;
     }
+    // Another thread's exchange on this handle may last its own whole
+    // limit; this call waits no longer than the caller allowed.
+    if (budget.left() == 0) return kPdTimeout;
     Q7M_HANDLE idle = entry->idleEvent;
     guard.unlock();
-    Q7M_WaitForSingleObject(idle, Q7M_INFINITE);
+    Q7M_WaitForSingleObject(idle, budget.left());
     guard.lock();
+    budget.Update();
   }
 }
 

@@ -42,6 +42,12 @@ class clsComList {
   // while another runs, then holds the busy flag (not the table lock).
   template <typename Operation>
   uint32_t RunBusy(int handle, Operation&& operation);
+  // The same for a send or receive with its time limit: the wait for
+  // another thread's exchange on the handle counts against `timeLimit`
+  // (kPdTimeout, the operation not run, when that one outlasts it), and
+  // `operation(device, left)` gets what is left of it.
+  template <typename Operation>
+  uint32_t RunBusyWithin(int handle, uint32_t timeLimit, Operation&& operation);
   // Runs `operation(device)` under the table lock, without the busy flag,
   // so it reaches a device whose exchange is running (cancel, info).
   template <typename Operation>
@@ -67,9 +73,10 @@ class clsComList {
   int FreeIndex();
   // Caller holds lock_.
   void CloseEntry(size_t index);
-  // The busy part of RunBusy: takes the flag for `handle`'s device, or
-  // kPdInvalidHandle.
-  uint32_t EnterBusy(int handle, std::shared_ptr<Entry>* entry);
+  // The busy part of RunBusy: takes the flag for `handle`'s device within
+  // *timeLimit ms (what is left of it written back), or kPdInvalidHandle,
+  // kPdTimeout.
+  uint32_t EnterBusy(int handle, uint32_t* timeLimit, std::shared_ptr<Entry>* entry);
   static void LeaveBusy(Entry* entry);
 
   const void* module_;
@@ -85,9 +92,15 @@ class clsComList {
 
 template <typename Operation>
 uint32_t clsComList::RunBusy(int handle, Operation&& operation) {
+  return RunBusyWithin(handle, Q7M_INFINITE,
+                       [&](clsDevice& device, uint32_t) { return operation(device); });
+}
+
+template <typename Operation>
+uint32_t clsComList::RunBusyWithin(int handle, uint32_t timeLimit, Operation&& operation) {
   std::shared_ptr<Entry> entry;
-  if (uint32_t r = EnterBusy(handle, &entry); r != 0) return r;
-  const uint32_t result = operation(*entry->device);
+  if (uint32_t r = EnterBusy(handle, &timeLimit, &entry); r != 0) return r;
+  const uint32_t result = operation(*entry->device, timeLimit);
   LeaveBusy(entry.get());
   return result;
 }

@@ -83,11 +83,12 @@ Q7M_EXPORT uint32_t Q7M_API PDLNK_Send(int handle, const char* message, int leng
   clsComList* table = DeviceTable();
   uint32_t r = kPdInvalidHandle;
   if (table != nullptr) {
-    r = table->RunBusy(handle, [&](clsDevice& device) {
-      if (length < 0 || (message == nullptr && length > 0)) return InvalidParameter();
-      return device.DeviceSend(reinterpret_cast<const uint8_t*>(message),
-                               static_cast<uint32_t>(length), static_cast<uint32_t>(timeLimitMs));
-    });
+    r = table->RunBusyWithin(
+        handle, static_cast<uint32_t>(timeLimitMs), [&](clsDevice& device, uint32_t left) {
+          if (length < 0 || (message == nullptr && length > 0)) return InvalidParameter();
+          return device.DeviceSend(reinterpret_cast<const uint8_t*>(message),
+                                   static_cast<uint32_t>(length), left);
+        });
   }
   PDLNK_EXIT_TRACE("F:PDLNK_Send=0x%02lX", TraceValue(r));
   return r;
@@ -102,13 +103,13 @@ Q7M_EXPORT uint32_t Q7M_API PDLNK_Receive(int handle, char* buffer, int bufferSi
   clsComList* table = DeviceTable();
   uint32_t r = kPdInvalidHandle;
   if (table != nullptr) {
-    r = table->RunBusy(handle, [&](clsDevice& device) {
-      if (received == nullptr || bufferSize < 0 || (buffer == nullptr && bufferSize > 0))
-        return InvalidParameter();
-      return device.DeviceReceive(reinterpret_cast<uint8_t*>(buffer),
-                                  static_cast<uint32_t>(bufferSize), &got,
-                                  static_cast<uint32_t>(timeLimitMs));
-    });
+    r = table->RunBusyWithin(
+        handle, static_cast<uint32_t>(timeLimitMs), [&](clsDevice& device, uint32_t left) {
+          if (received == nullptr || bufferSize < 0 || (buffer == nullptr && bufferSize > 0))
+            return InvalidParameter();
+          return device.DeviceReceive(reinterpret_cast<uint8_t*>(buffer),
+                                      static_cast<uint32_t>(bufferSize), &got, left);
+        });
   }
   if (received != nullptr) *received = static_cast<int>(got);
   if (LibraryTrace().IsOn(kTraceExport)) {

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -346,6 +347,28 @@ TEST_F(SerialLinkTest, CloseDuringAWaitingReceive) {
   EXPECT_EQ(receiveResult_, PDLNK_CANCELLED);
   EXPECT_EQ(PDLNK_Close(handle_), PDLNK_INVALID_HANDLE);
   handle_ = -1;
+}
+
+TEST_F(SerialLinkTest, ASendBesideAnotherThreadsWaitingReceiveEndsWithinItsOwnLimit) {
+  ASSERT_TRUE(StartReader("SendENQInvervalTime=100\n", {"--fault", "no-answer count=1"}));
+  ASSERT_TRUE(Open());
+  ASSERT_EQ(PDLNK_Send(handle_, "C10", 3, kLimitMs), PDLNK_SUCCESS);
+  std::atomic<bool> receiveEnded{false};
+  std::thread receiver([this, &receiveEnded] {
+    char buffer[64];
+    int received = 0;
+    receiveResult_ = PDLNK_Receive(handle_, buffer, sizeof buffer, &received, 60000);
+    receiveEnded = true;
+  });
+  ASSERT_TRUE(sim_.WaitForCounter("EnqsReceived", 2));  // the receive is waiting
+  // The handle is this thread's too: its send may not wait for the other
+  // thread's 60 s receive, only for its own 200 ms.
+  EXPECT_EQ(PDLNK_Send(handle_, "C11", 3, 200), PDLNK_TIMEOUT);
+  EXPECT_FALSE(receiveEnded.load()) << "the send waited for the receive to end";
+  EXPECT_EQ(sim_.Counter("CommandFrames"), 1) << "nothing was sent";
+  EXPECT_EQ(PDLNK_CancelIO(handle_), PDLNK_SUCCESS);
+  receiver.join();
+  EXPECT_EQ(receiveResult_, PDLNK_CANCELLED);
 }
 
 TEST_F(SerialLinkTest, CancelHoldsUntilReset) {
