@@ -274,8 +274,12 @@ class Chaos : public ::testing::Test {
       }
       EXPECT_GT(board_->restrictionsTaken.load(), 0u);
       // The aimed kills need workers that get to the restriction and to a
-      // download between kills: enough kills make sure some do.
-      if (kills >= 40) {
+      // download between kills: enough kills make sure some do. On the
+      // serial link the three threads of a worker share its one handle, so
+      // most calls are refused busy and a download or a restriction round
+      // is rarely running when an aimed kill looks for one: there the count
+      // is reported, and checked only in long runs.
+      if (kills >= (link == "usb" ? 40u : 300u)) {
         EXPECT_GT(inRestriction, 0u);
         EXPECT_GT(inDownload, 0u);
       }
