@@ -77,15 +77,20 @@ void SequorExecute(benchmark::State& state, const char* operation, Link link) {
   SEQUOR_Close(session);
 }
 
-void RdaxSendCommand(benchmark::State& state, const char* command, Link link) {
+// The emulated reader through the API on `link`; null (the benchmark
+// skipped with the reason) when it cannot be opened.
+const RDAX* OpenReader(benchmark::State& state, Link link) {
   RDAX_OPEN_PARAMS params{};
   params.words[1] = kLineSpeed;
   const RDAX* handle =
       link == Link::kSerial ? RDAX_OpenDevice("COM3", &params) : RDAX_OpenDevice(nullptr, nullptr);
-  if (handle == nullptr) {
-    state.SkipWithError("RDAX_OpenDevice failed");
-    return;
-  }
+  if (handle == nullptr) state.SkipWithError("RDAX_OpenDevice failed");
+  return handle;
+}
+
+void RdaxSendCommand(benchmark::State& state, const char* command, Link link) {
+  const RDAX* handle = OpenReader(state, link);
+  if (handle == nullptr) return;
   char response[1024];
   uint32_t length = 0;
   Measure(state, [&] {
@@ -97,14 +102,8 @@ void RdaxSendCommand(benchmark::State& state, const char* command, Link link) {
 }
 
 void RdaxGetStatus(benchmark::State& state, Link link) {
-  RDAX_OPEN_PARAMS params{};
-  params.words[1] = kLineSpeed;
-  const RDAX* handle =
-      link == Link::kSerial ? RDAX_OpenDevice("COM3", &params) : RDAX_OpenDevice(nullptr, nullptr);
-  if (handle == nullptr) {
-    state.SkipWithError("RDAX_OpenDevice failed");
-    return;
-  }
+  const RDAX* handle = OpenReader(state, link);
+  if (handle == nullptr) return;
   RDAX_STATUS status{};
   Measure(state, [&] { return RDAX_GetStatus(handle, &status, nullptr) == RDAX_OK; });
   RDAX_CloseDevice(handle);
